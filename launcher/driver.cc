@@ -1,0 +1,35 @@
+#include "launcher/driver.h"
+
+#include "launcher/java_command.h"
+#include "launcher/settings.h"
+#include "platform/errors.h"
+#include "platform/own_path.h"
+#include "platform/process.h"
+
+namespace launcher {
+
+void RunDriver() {
+  const ByteString LauncherPath = OwnPath();
+  const ByteString LauncherDir = DirectoryPart(LauncherPath);
+
+  ByteString JavaHome;
+  ByteString ModulePath;
+  ByteString AddModules;
+  ByteString MainClass;
+  try {
+    ReadSettings(JavaHome, ModulePath, AddModules, MainClass);
+  } catch (const EInOutError&) {
+    // A missing or unreadable init.ini is not an error: go on with what was read.
+  }
+
+  ByteString JavaExecutable = JavaExecutableFor(JavaHome);
+  JavaArguments arguments = JavaArgumentsFor(ModulePath, AddModules, LauncherDir, MainClass);
+
+  TProcess process;
+  process.SetExecutable(std::move(JavaExecutable));
+  for (ByteString& argument : arguments) process.Parameters().push_back(std::move(argument));
+  process.SetOptions(process.Options() + poWaitOnExit);
+  process.Execute();
+}
+
+}  // namespace launcher

@@ -1,0 +1,206 @@
+#include "platform/errors.h"
+
+#include <cxxabi.h>
+#include <unwind.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "platform/report.h"
+
+extern "C" void* __libc_stack_end;  // glibc: the top of the main thread's stack
+
+namespace launcher {
+
+TExceptProc ExceptProc = nullptr;
+TErrorProc ErrorProc = nullptr;
+std::uint16_t InOutRes = 0;
+
+namespace {
+
+RaiseRecord g_record;
+bool g_building_record = false;
+
+// Raised again on every out-of-memory and invalid-pointer error: raising them needs nothing new.
+std::exception_ptr g_out_of_memory;
+std::exception_ptr g_invalid_pointer;
+
+template <typename E>
+[[noreturn]] void RaiseNew(const char* message, const void* address, const void* frame) {
+  Raise(std::make_exception_ptr(E(message)), address, frame);
+}
+
+// For an error that did not come through Raise (a C++ exception of another kind, thrown by
+// `throw`): the raise address is the return address into the code that called __cxa_throw, and
+// the back trace the frames outward from there, as the unwinder sees them.
+struct ForeignRaise {
+  RaiseRecord* record;
+  bool found_throw = false;
+  bool done = false;
+};
+
+_Unwind_Reason_Code CollectForeignFrame(_Unwind_Context* context, void* argument) {
+  auto* state = static_cast<ForeignRaise*>(argument);
+  const auto ip = reinterpret_cast<const void*>(_Unwind_GetIP(context));
+  if (ip == nullptr) return _URC_END_OF_STACK;
+  if (!state->found_throw) {
+    const auto start = reinterpret_cast<const void*>(_Unwind_GetRegionStart(context));
+    state->found_throw = start == reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw);
+    return _URC_NO_REASON;
+  }
+  RaiseRecord& record = *state->record;
+  if (record.addr == nullptr) {
+    record.addr = ip;
+  } else if (record.frame_count < kMaxBackTrace) {
+    record.frame[record.frame_count++] = ip;
+  } else {
+    return _URC_END_OF_STACK;
+  }
+  return _URC_NO_REASON;
+}
+
+RaiseRecord ForeignRaiseRecord() noexcept {
+  RaiseRecord record;
+  ForeignRaise state{&record};
+  _Unwind_Backtrace(CollectForeignFrame, &state);
+  return record;
+}
+
+// std::terminate's handler: the error was not caught anywhere. The stack still stands as it was
+// at the raise, since nothing has been unwound.
+[[noreturn]] void OnUnhandledError() noexcept {
+  const std::exception_ptr current = std::current_exception();
+  if (ExceptProc != nullptr) {
+    if (current && current == g_record.object) {
+      ExceptProc(current, g_record.addr, g_record.frame_count, g_record.frame);
+    } else {
+      const RaiseRecord foreign = ForeignRaiseRecord();
+      ExceptProc(current, foreign.addr, foreign.frame_count, foreign.frame);
+    }
+    Halt(kRunErrorUnhandled);
+  }
+  if (!RunErrorRecorded()) {
+    RecordRunError(kRunErrorUnhandled, __builtin_return_address(0), __builtin_frame_address(0));
+  }
+  Halt(RecordedRunErrorCode());
+}
+
+}  // namespace
+
+bool FrameOnStack(const void* frame) noexcept {
+  const char marker = 0;
+  const auto* low = &marker;
+  const auto* high = static_cast<const char*>(__libc_stack_end);
+  const auto* at = static_cast<const char*>(frame);
+  return at > low && at + 2 * sizeof(void*) <= high &&
+         reinterpret_cast<std::uintptr_t>(frame) % alignof(void*) == 0;
+}
+
+int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept {
+  int count = 0;
+  while (count < capacity && FrameOnStack(frame)) {
+    const auto* slots = static_cast<const void* const*>(frame);
+    const void* caller = slots[0];
+    const void* return_address = slots[1];
+    if (caller == nullptr || return_address == nullptr) break;
+    out[count++] = return_address;
+    if (caller <= frame) break;
+    frame = caller;
+  }
+  return count;
+}
+
+void Raise(const std::exception_ptr& error, const void* addr, const void* frame) {
+  if (g_building_record) Halt(kRunErrorUnhandled);
+  g_building_record = true;
+  g_record.object = error;
+  g_record.addr = addr;
+  g_record.frame_count = CaptureBackTrace(frame, g_record.frame, kMaxBackTrace);
+  g_building_record = false;
+  std::rethrow_exception(error);
+}
+
+void HandleRunError(int ErrNo, const void* Address, const void* Frame) {
+  if (ErrorProc != nullptr) ErrorProc(ErrNo, Address, Frame);
+  // Before start-up has set the hooks no handler of the launcher is active: end the process.
+  RecordRunError(ErrNo, Address, Frame);
+  Halt(ErrNo);
+}
+
+void RunError(int code) {
+  HandleRunError(code, __builtin_return_address(0),
+                 *static_cast<void* const*>(__builtin_frame_address(0)));
+}
+
+void ErrorCodeToException(int ErrNo, const void* Address, const void* Frame) {
+  switch (ErrNo) {
+    case 1:
+    case kRunErrorOutOfMemory:
+      Raise(g_out_of_memory, Address, Frame);
+    case kRunErrorInvalidPointer:
+      Raise(g_invalid_pointer, Address, Frame);
+    case 200:
+      RaiseNew<EDivByZero>("Division by zero", Address, Frame);
+    case 205:
+      RaiseNew<EOverflow>("Floating point overflow", Address, Frame);
+    case 206:
+      RaiseNew<EUnderflow>("Floating point underflow", Address, Frame);
+    case 207:
+      RaiseNew<EInvalidOp>("Invalid floating point operation", Address, Frame);
+    case 208:
+      RaiseNew<EZeroDivide>("Floating point division by zero", Address, Frame);
+    case kRunErrorAccessViolation:
+      RaiseNew<EAccessViolation>("Access violation", Address, Frame);
+    case 217:
+      RaiseNew<EControlC>("Control-C hit", Address, Frame);
+    case 218:
+      RaiseNew<EPrivilege>("Privileged instruction", Address, Frame);
+    default:
+      RaiseInOutError(ErrNo, Address, Frame);
+  }
+}
+
+void RaiseInOutError(int code, const void* Address, const void* Frame) {
+  static constexpr struct {
+    int code;
+    const char* message;
+  } kFileErrors[] = {
+      {2, "File not found"},          {3, "Invalid filename"},
+      {4, "Too many open files"},     {5, "Access denied"},
+      {6, "Invalid file handle"},     {15, "Invalid drive specified"},
+      {100, "Read past end of file"}, {101, "Disk Full"},
+      {102, "File not assigned"},     {103, "File not open"},
+      {104, "File not open for input"}, {105, "File not open for output"},
+      {106, "Invalid input"},
+  };
+  char unknown[40];
+  const char* message = nullptr;
+  for (const auto& entry : kFileErrors) {
+    if (entry.code == code) message = entry.message;
+  }
+  if (message == nullptr) {
+    std::snprintf(unknown, sizeof unknown, "Unknown Run-Time error : %3.3d", code);
+    message = unknown;
+  }
+  InOutRes = 0;
+  Raise(std::make_exception_ptr(EInOutError(message, code)), Address, Frame);
+}
+
+void SetUpErrorHooks() {
+  g_out_of_memory = std::make_exception_ptr(EOutOfMemory("Out of memory"));
+  g_invalid_pointer = std::make_exception_ptr(EInvalidPointer("Invalid pointer operation"));
+  ErrorProc = ErrorCodeToException;
+  ExceptProc = ReportUnhandledError;
+}
+
+void ReleaseErrorObjects() noexcept {
+  g_record.object = nullptr;
+  g_out_of_memory = nullptr;
+  g_invalid_pointer = nullptr;
+}
+
+const RaiseRecord& CurrentRaise() noexcept { return g_record; }
+
+void InstallUnhandledErrorHandler() noexcept { std::set_terminate(OnUnhandledError); }
+
+}  // namespace launcher

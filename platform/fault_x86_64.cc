@@ -1,0 +1,132 @@
+// Fault handling on x86-64 Linux.
+//
+// The handler turns a fault into a call of HandleRunError from the faulting instruction. It
+// builds a small frame below the interrupted stack for launcher_fault_trampoline (see the
+// assembly file beside this one) and points the saved instruction pointer at it:
+//
+//   base = (rsp - 128) & ~15      the 128-byte red zone below rsp belongs to the interrupted
+//                                 function and is left untouched
+//   base -  8: return address     pc + 1, so that the unwinder's look-up at "return address
+//                                 minus one" lands inside the faulting instruction
+//   base - 16: caller's rsp       rsp at the fault
+//   base - 24: caller's rbp       rbp at the fault
+//   base - 32: padding            the trampoline's call then meets the ABI's stack alignment
+//
+// The trampoline's unwind information restores rsp, rbp and the return address from these slots,
+// so an error raised from there unwinds into the faulting function exactly as from a call at the
+// faulting instruction, and the function's clean-ups run (code that may fault is built with
+// -fnon-call-exceptions). A jump or call to an unmapped address faults with the instruction
+// pointer at that address: there the return address into the caller is already on the stack and
+// is used as it is.
+#include <fenv.h>
+#include <signal.h>
+#include <ucontext.h>
+
+#include <cstdint>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+
+extern "C" void launcher_fault_trampoline();
+
+// Called by the trampoline with the arguments the handler put into rdi, rsi and rdx.
+extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
+                                                  const void* frame) {
+  launcher::HandleRunError(static_cast<int>(code), address, frame);
+}
+
+namespace launcher {
+namespace {
+
+constexpr std::uintptr_t kRedZone = 128;
+
+// Exception flags of the x87 status word and of MXCSR (same bit positions).
+constexpr unsigned kInvalid = 0x01;
+constexpr unsigned kDenormal = 0x02;
+constexpr unsigned kZeroDivide = 0x04;
+constexpr unsigned kOverflow = 0x08;
+constexpr unsigned kUnderflow = 0x10;
+constexpr unsigned kPrecision = 0x20;
+constexpr unsigned kAllFlags = 0x3F;
+
+struct sigaction g_previous[std::size(kFaultSignals)];
+std::uint16_t g_startup_control_word = 0x037F;
+
+int CodeFromFlags(unsigned flags) noexcept {
+  if (flags & kZeroDivide) return 208;
+  if (flags & kOverflow) return 205;
+  if (flags & (kUnderflow | kDenormal)) return 206;
+  if (flags & (kInvalid | kPrecision)) return 207;
+  return 0;
+}
+
+// The code for a floating-point fault, from the state saved with the interrupted context; resets
+// that state so that the error handling that follows runs with a clean unit.
+int FloatingPointCode(ucontext_t& context) noexcept {
+  _libc_fpstate* state = context.uc_mcontext.fpregs;
+  if (state == nullptr) return 200;
+  int code = CodeFromFlags(state->swd & kAllFlags);
+  if (code == 0) code = CodeFromFlags(state->mxcsr & kAllFlags);
+  if (code == 0) code = 200;
+  state->cwd = g_startup_control_word;
+  state->swd = 0;  // flags cleared, top of stack 0
+  state->ftw = 0;  // every register empty
+  state->mxcsr &= ~kAllFlags;
+  return code;
+}
+
+int CodeFor(int signal, const siginfo_t& info, ucontext_t& context) noexcept {
+  if (signal != SIGFPE) return kRunErrorAccessViolation;
+  if (info.si_code == FPE_INTDIV) return 200;
+  return FloatingPointCode(context);
+}
+
+}  // namespace
+
+void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
+  auto& context = *static_cast<ucontext_t*>(raw_context);
+  greg_t* registers = context.uc_mcontext.gregs;
+  const int code = CodeFor(signal, *info, context);
+
+  // The return from this handler installs the saved mask: unblock the signal there, so that a
+  // later fault of the same kind is caught again.
+  sigdelset(&context.uc_sigmask, signal);
+
+  const auto pc = static_cast<std::uintptr_t>(registers[REG_RIP]);
+  const auto sp = static_cast<std::uintptr_t>(registers[REG_RSP]);
+  const auto fp = static_cast<std::uintptr_t>(registers[REG_RBP]);
+  std::uintptr_t return_address = pc + 1;
+  std::uintptr_t caller_sp = sp;
+  if (signal == SIGSEGV && reinterpret_cast<std::uintptr_t>(info->si_addr) == pc) {
+    return_address = *reinterpret_cast<const std::uintptr_t*>(sp);
+    caller_sp = sp + sizeof(std::uintptr_t);
+  }
+
+  auto* base = reinterpret_cast<std::uintptr_t*>((sp - kRedZone) & ~std::uintptr_t{15});
+  base[-1] = return_address;
+  base[-2] = caller_sp;
+  base[-3] = fp;
+  base[-4] = 0;
+  registers[REG_RSP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(base - 4));
+  registers[REG_RIP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline));
+  registers[REG_RDI] = code;
+  registers[REG_RSI] = static_cast<greg_t>(pc);
+  registers[REG_RDX] = static_cast<greg_t>(fp);
+}
+
+void InstallFaultSignalHandlers() noexcept {
+  __asm__ volatile("fnstcw %0" : "=m"(g_startup_control_word));
+  struct sigaction action {};
+  action.sa_sigaction = FaultSignalHandler;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+    sigaction(kFaultSignals[i], &action, &g_previous[i]);
+  }
+}
+
+const struct sigaction& PreviousFaultAction(int index) noexcept {
+  return g_previous[index];
+}
+
+}  // namespace launcher

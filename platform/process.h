@@ -1,0 +1,121 @@
+// The child process runner: starts one program as a child that shares the launcher's standard
+// streams, descriptors, environment, working directory, process group and terminal, and waits
+// for its end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <vector>
+
+#include "platform/byte_string.h"
+#include "platform/errors.h"
+
+namespace launcher {
+
+LAUNCHER_ERROR_CLASS(EProcess, Exception);
+
+enum TProcessOption : unsigned {
+  poRunSuspended,
+  poWaitOnExit,
+  poUsePipes,
+  poStderrToOutPut,
+  poNoConsole,
+  poNewConsole,
+  poDefaultErrorMode,
+  poNewProcessGroup,
+  poDebugProcess,
+  poDebugOnlyThisProcess,
+  poDetached,
+  poPassInput,
+  poRunIdle,
+};
+
+// A set of TProcessOption values.
+class TProcessOptions {
+ public:
+  constexpr TProcessOptions() noexcept = default;
+  constexpr TProcessOptions(std::initializer_list<TProcessOption> options) noexcept {
+    for (TProcessOption option : options) bits_ |= Bit(option);
+  }
+  constexpr bool Contains(TProcessOption option) const noexcept { return bits_ & Bit(option); }
+  constexpr TProcessOptions operator+(TProcessOption option) const noexcept {
+    return FromBits(bits_ | Bit(option));
+  }
+  constexpr TProcessOptions operator-(TProcessOption option) const noexcept {
+    return FromBits(bits_ & ~Bit(option));
+  }
+  constexpr bool operator==(const TProcessOptions&) const noexcept = default;
+
+ private:
+  static constexpr unsigned Bit(TProcessOption option) noexcept { return 1U << option; }
+  static constexpr TProcessOptions FromBits(unsigned bits) noexcept {
+    TProcessOptions options;
+    options.bits_ = bits;
+    return options;
+  }
+  unsigned bits_ = 0;
+};
+
+class TProcess {
+ public:
+  TProcess() = default;
+  TProcess(const TProcess&) = delete;
+  TProcess& operator=(const TProcess&) = delete;
+  // Releases the lists. Does not wait for a child, signal it or close anything.
+  ~TProcess() = default;
+
+  // The program to start; also the child's first argument, exactly as set.
+  const ByteString& Executable() const noexcept { return executable_; }
+  void SetExecutable(ByteString executable) noexcept { executable_ = std::move(executable); }
+
+  // The child's further arguments, in order. An empty entry reaches the child as an empty
+  // argument in its place.
+  std::vector<ByteString>& Parameters() noexcept { return parameters_; }
+
+  TProcessOptions Options() const noexcept { return options_; }
+  // Stores `options`; poNewConsole removes poNoConsole, and poRunSuspended removes poWaitOnExit.
+  void SetOptions(TProcessOptions options) noexcept;
+
+  // NAME=value entries; when empty, the child gets the launcher's own environment.
+  std::vector<ByteString>& Environment() noexcept { return environment_; }
+
+  // When not empty, the child changes to this directory before the program starts.
+  const ByteString& CurrentDirectory() const noexcept { return current_directory_; }
+  void SetCurrentDirectory(ByteString directory) noexcept {
+    current_directory_ = std::move(directory);
+  }
+
+  // Finds the program (the name itself, then the directories of PATH), starts it as a child and,
+  // with poWaitOnExit and without poRunSuspended, waits for its end. Raises EProcess when the
+  // command is empty, the program is not found, the child cannot be created, or the program
+  // cannot be started in it (the child is then collected before the error is raised).
+  void Execute();
+
+  // Waits for a started child and stores its exit status: the exit code 0..255, or minus the
+  // whole status word for a child ended by a signal, or -1 when the wait fails. Always true.
+  bool WaitOnExit();
+
+  bool Running() const noexcept { return running_; }
+  pid_t ProcessID() const noexcept { return process_id_; }
+  int ExitStatus() const noexcept { return exit_status_; }
+
+ private:
+  ByteString executable_;
+  std::vector<ByteString> parameters_;
+  TProcessOptions options_;
+  std::vector<ByteString> environment_;
+  ByteString current_directory_;
+  bool running_ = false;
+  pid_t process_id_ = 0;
+  int exit_status_ = 0;
+};
+
+// The existence test of the program lookup: `name` exists (links followed) and is not a
+// directory.
+bool ProgramExists(const char* name) noexcept;
+
+// The program lookup: `name` itself when it passes the existence test, otherwise the first
+// candidate built from the launcher's PATH that does. Returns false when nothing is found.
+bool FindProgram(const char* name, ByteString& path);
+
+}  // namespace launcher

@@ -1,0 +1,30 @@
+// The failure report and the way out of the process: the unhandled-error report, the run-time
+// error report of the fallback path, the exit status and Shutdown.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+
+namespace launcher {
+
+// The exit status of the process: 0 from the start, set only on the failure paths.
+extern int ExitCode;
+
+// The unhandled-error hook: writes the report for `Obj` raised at `Addr` with the back trace
+// `Frame[0..FrameCount)` to standard error. Stops at the first write that fails.
+void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int FrameCount,
+                          const void* const* Frame);
+
+// The run-time error record of the fallback path (before start-up has set the hooks).
+void RecordRunError(int code, const void* address, const void* frame) noexcept;
+bool RunErrorRecorded() noexcept;
+int RecordedRunErrorCode() noexcept;
+
+// Ends the process: the run-time error report if one is recorded, flushing of standard output
+// and then standard error, finalisation, and exit_group with ExitCode.
+[[noreturn]] void Shutdown() noexcept;
+
+// Sets ExitCode to `status` (255 if larger) and shuts down.
+[[noreturn]] void Halt(int status) noexcept;
+
+}  // namespace launcher
