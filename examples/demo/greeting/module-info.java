@@ -1,0 +1,3 @@
+module demo.greeting {
+  exports demo.greeting;
+}

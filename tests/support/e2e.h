@@ -1,0 +1,87 @@
+// Helpers for end-to-end tests: temporary application directories, running a real program with
+// a chosen working directory, environment and arguments, and reading what the stand-in java
+// recorded.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Paths of the binaries under test (set by the build).
+std::string LauncherBinary();
+std::string FakeJavaBinary();
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // `relative` below this directory.
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& content, int mode = 0644);
+std::string ReadFile(const std::string& path);
+void MakeDirs(const std::string& path);
+// Copies `from` to `to`, keeping the mode bits.
+void CopyFile(const std::string& from, const std::string& to);
+
+// A directory holding a copy of the launcher ("<dir>/launcher") and a Java home whose bin/java
+// is the stand-in ("<dir>/jdk/bin/java").
+struct App {
+  TempDir dir;
+  std::string launcher;  // the launcher's path
+  std::string java_home;
+  std::string record;  // where the stand-in java writes its record
+  App();
+  // Writes init.ini into `directory` (the app directory when empty).
+  void WriteSettings(const std::string& content, const std::string& directory = "") const;
+};
+
+struct RunOptions {
+  std::vector<std::string> argv;  // argument 0 first; the program path when empty
+  std::string cwd;                // the caller's when empty
+  std::vector<std::string> env;   // the exact environment
+  std::string input;              // written to standard input (a pipe)
+  std::vector<int> closed_fds;    // descriptors among 0, 1, 2 to start the program without
+  std::vector<int> ignored_signals;
+  double timeout_seconds = 60;
+};
+
+struct RunResult {
+  bool exited = false;  // ended by exit (else by a signal)
+  int exit_code = -1;
+  int signal = 0;
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+};
+
+RunResult RunProgram(const std::string& program, const RunOptions& options);
+
+// The environment of a launch: PATH as given, plus FAKE_JAVA_RECORD and `extra`.
+std::vector<std::string> LaunchEnv(const std::string& path_variable, const std::string& record,
+                                   const std::vector<std::string>& extra = {});
+
+// What the stand-in java recorded (values unescaped to their bytes).
+struct JavaRecord {
+  bool present = false;
+  std::vector<std::string> args;
+  std::string cwd;
+  std::vector<std::string> env;
+  std::vector<std::string> fds;  // "<number> <target>"
+  std::vector<std::string> signals;  // "<number> ignore|handler"
+  std::vector<std::string> blocked;
+  std::string pgrp;
+};
+JavaRecord ReadJavaRecord(const std::string& path);
+
+}  // namespace e2e

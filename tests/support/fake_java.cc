@@ -1,0 +1,107 @@
+// Stands in for `java` in end-to-end tests. It writes what it received to the file named by
+// FAKE_JAVA_RECORD, one "key<TAB>value" line per item, values escaped (see Escape):
+//   arg       each argument, argument 0 first
+//   cwd       the working directory
+//   env       each environment entry, in order
+//   fd        each open descriptor: "<number> <link target>"
+//   sig       each signal that is not at its default action: "<number> ignore|handler"
+//   blocked   each blocked signal number
+//   pgrp      "<own process group> <foreground process group of descriptor 0 or -1>"
+// Then it behaves as the environment asks: FAKE_JAVA_OUT (text written to standard output),
+// FAKE_JAVA_SLEEP_MS (sleep), FAKE_JAVA_SIGNAL (raise that signal with its default action),
+// FAKE_JAVA_EXIT (exit status; 0 by default). Descriptors are listed before it opens anything.
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string Escape(const char* text) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p < 0x20 || *p >= 0x7F || *p == '\\') {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", *p);
+      out += hex;
+    } else {
+      out += static_cast<char>(*p);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> OpenDescriptors() {
+  std::vector<std::string> lines;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return lines;
+  const int own = dirfd(dir);
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const int fd = std::atoi(entry->d_name);
+    if (fd == own) continue;
+    char target[PATH_MAX + 1] = {};
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = readlink(link.c_str(), target, PATH_MAX);
+    if (n > 0) target[n] = '\0';
+    lines.push_back(std::to_string(fd) + " " + Escape(target));
+  }
+  closedir(dir);
+  return lines;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> descriptors = OpenDescriptors();
+  if (const char* record_path = std::getenv("FAKE_JAVA_RECORD")) {
+    std::string record;
+    auto add = [&](const char* key, const std::string& value) {
+      record += key;
+      record += '\t';
+      record += value;
+      record += '\n';
+    };
+    for (int i = 0; i < argc; ++i) add("arg", Escape(argv[i]));
+    char cwd[PATH_MAX + 1] = {};
+    add("cwd", Escape(getcwd(cwd, sizeof cwd) ? cwd : "?"));
+    for (char** entry = environ; *entry; ++entry) add("env", Escape(*entry));
+    for (const std::string& fd : descriptors) add("fd", fd);
+    sigset_t blocked;
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    for (int sig = 1; sig < NSIG; ++sig) {
+      struct sigaction action {};
+      if (sigaction(sig, nullptr, &action) != 0) continue;
+      if (action.sa_handler == SIG_IGN) add("sig", std::to_string(sig) + " ignore");
+      else if (action.sa_handler != SIG_DFL) add("sig", std::to_string(sig) + " handler");
+      if (sigismember(&blocked, sig) == 1) add("blocked", std::to_string(sig));
+    }
+    add("pgrp", std::to_string(getpgrp()) + " " + std::to_string(tcgetpgrp(0)));
+    // Written to a new file and renamed, so a reader never sees half a record.
+    const std::string temporary = std::string(record_path) + ".part";
+    FILE* file = std::fopen(temporary.c_str(), "w");
+    if (file == nullptr) return 90;
+    std::fwrite(record.data(), 1, record.size(), file);
+    std::fclose(file);
+    std::rename(temporary.c_str(), record_path);
+  }
+  if (const char* out = std::getenv("FAKE_JAVA_OUT")) {
+    if (write(1, out, std::strlen(out)) < 0) return 91;
+  }
+  if (const char* sleep_ms = std::getenv("FAKE_JAVA_SLEEP_MS")) usleep(static_cast<useconds_t>(std::atoi(sleep_ms)) * 1000);
+  if (const char* sig = std::getenv("FAKE_JAVA_SIGNAL")) {
+    signal(std::atoi(sig), SIG_DFL);
+    raise(std::atoi(sig));
+  }
+  const char* status = std::getenv("FAKE_JAVA_EXIT");
+  return status ? std::atoi(status) : 0;
+}
