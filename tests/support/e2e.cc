@@ -1,6 +1,7 @@
 #include "tests/support/e2e.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -126,6 +127,19 @@ RunResult RunProgram(const std::string& program, const RunOptions& options) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
+    auto redirect = [](const std::string& path, int target) {
+      if (path.empty()) return;
+      const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd < 0 || dup2(fd, target) < 0) _exit(122);
+    };
+    redirect(options.stdout_path, 1);
+    redirect(options.stderr_path, 2);
+    if (options.close_other_fds && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+      for (int fd = 3; fd < sysconf(_SC_OPEN_MAX); ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    for (const auto& [from, to] : options.inherited_fds) {
+      if (from == to ? fcntl(to, F_SETFD, 0) != 0 : dup2(from, to) < 0) _exit(123);
+    }
     for (int fd : options.closed_fds) close(fd);
     sigset_t none;
     sigemptyset(&none);
@@ -202,6 +216,7 @@ JavaRecord ReadJavaRecord(const std::string& path) {
     else if (key == "sig") record.signals.push_back(value);
     else if (key == "blocked") record.blocked.push_back(value);
     else if (key == "pgrp") record.pgrp = value;
+    else if (key == "exe") record.exe = value;
   }
   return record;
 }

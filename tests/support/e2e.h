@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -54,6 +55,16 @@ struct RunOptions {
   std::vector<int> closed_fds;    // descriptors among 0, 1, 2 to start the program without
   std::vector<int> ignored_signals;
   double timeout_seconds = 60;
+  // When set, standard output or standard error goes to this file (created or truncated) instead
+  // of a pipe, and the matching text of the result stays empty.
+  std::string stdout_path;
+  std::string stderr_path;
+  // Descriptors of the caller handed to the program: {caller's descriptor, number in the
+  // program}, without close-on-exec.
+  std::vector<std::pair<int, int>> inherited_fds;
+  // Closes every descriptor above 2 that is not one of `inherited_fds`, so the program starts
+  // with exactly its standard descriptors and those.
+  bool close_other_fds = false;
 };
 
 struct RunResult {
@@ -81,6 +92,7 @@ struct JavaRecord {
   std::vector<std::string> signals;  // "<number> ignore|handler"
   std::vector<std::string> blocked;
   std::string pgrp;
+  std::string exe;  // the program file that ran ("/proc/self/exe")
 };
 JavaRecord ReadJavaRecord(const std::string& path);
 

@@ -7,9 +7,11 @@
 //   sig       each signal that is not at its default action: "<number> ignore|handler"
 //   blocked   each blocked signal number
 //   pgrp      "<own process group> <foreground process group of descriptor 0 or -1>"
+//   exe       the program file that runs (the target of "/proc/self/exe")
 // Then it behaves as the environment asks: FAKE_JAVA_OUT (text written to standard output),
 // FAKE_JAVA_SLEEP_MS (sleep), FAKE_JAVA_SIGNAL (raise that signal with its default action),
 // FAKE_JAVA_EXIT (exit status; 0 by default). Descriptors are listed before it opens anything.
+// FAKE_JAVA_DELAY_MS makes it sleep before it does anything else, the record included.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -62,6 +64,9 @@ std::vector<std::string> OpenDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const char* delay_ms = std::getenv("FAKE_JAVA_DELAY_MS")) {
+    usleep(static_cast<useconds_t>(std::atoi(delay_ms)) * 1000);
+  }
   const std::vector<std::string> descriptors = OpenDescriptors();
   if (const char* record_path = std::getenv("FAKE_JAVA_RECORD")) {
     std::string record;
@@ -86,6 +91,8 @@ int main(int argc, char** argv) {
       if (sigismember(&blocked, sig) == 1) add("blocked", std::to_string(sig));
     }
     add("pgrp", std::to_string(getpgrp()) + " " + std::to_string(tcgetpgrp(0)));
+    char exe[PATH_MAX + 1] = {};
+    if (readlink("/proc/self/exe", exe, PATH_MAX) > 0) add("exe", Escape(exe));
     // Written to a new file and renamed, so a reader never sees half a record.
     const std::string temporary = std::string(record_path) + ".part";
     FILE* file = std::fopen(temporary.c_str(), "w");
