@@ -37,8 +37,8 @@ TEST(Inheritance, EnvironmentReachesJavaEntryForEntryInOrder) {
   options.cwd = work.path();
   // Odd entries too: no "=", bytes above 0x7F, blanks and tabs, a second PATH, an empty value.
   options.env = LaunchEnv("/usr/bin:/bin", app.record,
-                          {"NO_EQUALS_SIGN", "LATIN=caf\xE9", "SPACED= a \tb ", "EMPTY=",
-                           "PATH=/second/path", "JAVA_TOOL_OPTIONS=-Xmx1m"});
+                          {"NO_EQUALS_SIGN", "LATIN=caf\xE9", "SPACED= a \tb ",
+                           "EMPTY=", "PATH=/second/path", "JAVA_TOOL_OPTIONS=-Xmx1m"});
   const RunResult result = RunProgram(app.launcher, options);
   ASSERT_TRUE(result.exited);
   EXPECT_EQ(result.exit_code, 0);
