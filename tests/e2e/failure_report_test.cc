@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,9 @@ struct ExecCase {
   const char* reason;
   std::size_t module_path_bytes = 0;  // a line 2 of this many bytes is added to init.ini
 };
+
+// Failure messages name the case rather than dump its bytes.
+void PrintTo(const ExecCase& value, std::ostream* out) { *out << value.name; }
 
 class ExecFailure : public FailureReport, public testing::WithParamInterface<ExecCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ struct SettingsCase {
   const char* settings;
   std::vector<std::string> args;
 };
+
+// Failure messages name the case rather than dump its bytes.
+void PrintTo(const SettingsCase& value, std::ostream* out) { *out << value.name; }
 
 class LaunchSettings : public testing::TestWithParam<SettingsCase> {};
 
@@ -222,6 +226,9 @@ struct JavaEnd {
   const char* name;
   std::vector<std::string> env;
 };
+
+// Failure messages name the case rather than dump its bytes.
+void PrintTo(const JavaEnd& value, std::ostream* out) { *out << value.name; }
 
 class LaunchJavaEnd : public testing::TestWithParam<JavaEnd> {};
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ std::string Replace(std::string text, const std::string& from, const std::string
   }
   return text;
 }
+
+// Failure messages name the case rather than dump its bytes.
+void PrintTo(const LookupCase& value, std::ostream* out) { *out << value.name; }
 
 class Lookup : public testing::TestWithParam<LookupCase> {};
 

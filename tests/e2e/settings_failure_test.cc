@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ struct SettingsFailure {
   std::vector<std::string> values = {"", "", "", ""};
   bool stdin_closed = false;
 };
+
+// Failure messages name the case rather than dump its bytes.
+void PrintTo(const SettingsFailure& value, std::ostream* out) { *out << value.name; }
 
 class SettingsFailureTest : public testing::TestWithParam<SettingsFailure> {
  protected:
