@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +153,8 @@ const SplitCase kSplitCases[] = {
     {"BlankCrLfLinesThenClass", "\r\n\r\n\r\napp.Main", {"", "", "", "app.Main"}},
     {"TwoLines", "/jdk\n/mods\n", {"/jdk", "/mods", "", ""}},
 };
+
+void PrintTo(const SplitCase& row, std::ostream* out) { *out << row.name; }
 
 class LineSplittingTest : public SettingsFileTest,
                           public ::testing::WithParamInterface<SplitCase> {};
@@ -468,14 +471,18 @@ const ReadFailureCase kReadFailures[] = {
      {Bytes(255, 'a'), "", "", ""}},
 };
 
+void PrintTo(const ReadFailureCase& row, std::ostream* out) { *out << row.name; }
+
 class ReadFailureTest : public InjectedFailureTest,
                         public ::testing::WithParamInterface<ReadFailureCase> {};
 
 TEST_P(ReadFailureTest, KeepsWhatWasReadAndRaisesTheCode) {
   const ReadFailureCase& row = GetParam();
   WriteSettings(row.content);
-  const Outcome outcome = ReadWith({{Injection::kRead, row.nth_read, row.error}});
+  CallCounts counts;
+  const Outcome outcome = ReadWith({{Injection::kRead, row.nth_read, row.error}}, &counts);
   EXPECT_EQ(outcome.error, row.code);
+  EXPECT_EQ(counts.reads, row.nth_read) << "nothing is read after the failure";
   for (std::size_t line = 0; line < 4; ++line) {
     EXPECT_EQ(outcome.values[line], row.expected[line]) << "line " << line + 1;
   }

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -218,6 +219,8 @@ const LookupCase kLookupCases[] = {
     {"PathUnset", {"a/java"}, {}, {}, std::nullopt, "java", nullptr},
     {"AbsoluteNameFound", {"a/java"}, {}, {}, "", "$D/a/java", "$D/a/java"},
 };
+
+void PrintTo(const LookupCase& row, std::ostream* out) { *out << row.name; }
 
 class LookupTest : public ProcessTest, public ::testing::WithParamInterface<LookupCase> {};
 
