@@ -1,23 +1,31 @@
 // Fault handling on x86-64 Linux.
 //
-// The handler turns a fault into a call of HandleRunError from the faulting instruction. It
-// builds a small frame below the interrupted stack for launcher_fault_trampoline (see the
-// assembly file beside this one) and points the saved instruction pointer at it:
+// The handler turns a fault into a call of HandleRunError from the faulting instruction. It points
+// the saved instruction pointer at launcher_fault_trampoline (see the assembly file beside this
+// one) and the saved stack pointer at
 //
 //   base = (rsp - 128) & ~15      the 128-byte red zone below rsp belongs to the interrupted
 //                                 function and is left untouched
-//   base -  8: return address     pc + 1, so that the unwinder's look-up at "return address
+//
+// and hands the trampoline, in registers, what it pushes there to make the frame of a call:
+//
+//   base -  8: return address     r11: pc + 1, so that the unwinder's look-up at "return address
 //                                 minus one" lands inside the faulting instruction
-//   base - 16: caller's rsp       rsp at the fault
-//   base - 24: caller's rbp       rbp at the fault
+//   base - 16: caller's rbp       rbp as it was at the fault; with the slot above, a frame record
+//   base - 24: caller's rsp       r10: rsp at the fault
 //   base - 32: padding            the trampoline's call then meets the ABI's stack alignment
+//
+// The handler itself writes no memory: the kernel keeps the interrupted floating-point state at
+// the top of the signal frame, right below the red zone, and reads it back when the handler
+// returns, so a frame written there before the return would overwrite the end of that state.
 //
 // The trampoline's unwind information restores rsp, rbp and the return address from these slots,
 // so an error raised from there unwinds into the faulting function exactly as from a call at the
 // faulting instruction, and the function's clean-ups run (code that may fault is built with
 // -fnon-call-exceptions). A jump or call to an unmapped address faults with the instruction
 // pointer at that address: there the return address into the caller is already on the stack and
-// is used as it is.
+// is used as it is, and the back trace starts at the frame record above, so that its first
+// address is the one into the function that made the call.
 #include <fenv.h>
 #include <signal.h>
 #include <ucontext.h>
@@ -95,23 +103,22 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
   const auto pc = static_cast<std::uintptr_t>(registers[REG_RIP]);
   const auto sp = static_cast<std::uintptr_t>(registers[REG_RSP]);
   const auto fp = static_cast<std::uintptr_t>(registers[REG_RBP]);
+  const std::uintptr_t base = (sp - kRedZone) & ~std::uintptr_t{15};
   std::uintptr_t return_address = pc + 1;
   std::uintptr_t caller_sp = sp;
+  std::uintptr_t frame = fp;
   if (signal == SIGSEGV && reinterpret_cast<std::uintptr_t>(info->si_addr) == pc) {
     return_address = *reinterpret_cast<const std::uintptr_t*>(sp);
     caller_sp = sp + sizeof(std::uintptr_t);
   }
 
-  auto* base = reinterpret_cast<std::uintptr_t*>((sp - kRedZone) & ~std::uintptr_t{15});
-  base[-1] = return_address;
-  base[-2] = caller_sp;
-  base[-3] = fp;
-  base[-4] = 0;
-  registers[REG_RSP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(base - 4));
+  registers[REG_RSP] = static_cast<greg_t>(base);
   registers[REG_RIP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline));
+  registers[REG_R11] = static_cast<greg_t>(return_address);
+  registers[REG_R10] = static_cast<greg_t>(caller_sp);
   registers[REG_RDI] = code;
   registers[REG_RSI] = static_cast<greg_t>(pc);
-  registers[REG_RDX] = static_cast<greg_t>(fp);
+  registers[REG_RDX] = static_cast<greg_t>(frame);
 }
 
 void InstallFaultSignalHandlers() noexcept {
