@@ -110,10 +110,12 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
   if (signal == SIGSEGV && reinterpret_cast<std::uintptr_t>(info->si_addr) == pc) {
     return_address = *reinterpret_cast<const std::uintptr_t*>(sp);
     caller_sp = sp + sizeof(std::uintptr_t);
+    frame = base - 2 * sizeof(std::uintptr_t);  // the record {rbp, return address}
   }
 
   registers[REG_RSP] = static_cast<greg_t>(base);
-  registers[REG_RIP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline));
+  registers[REG_RIP] =
+      static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline));
   registers[REG_R11] = static_cast<greg_t>(return_address);
   registers[REG_R10] = static_cast<greg_t>(caller_sp);
   registers[REG_RDI] = code;
@@ -132,8 +134,6 @@ void InstallFaultSignalHandlers() noexcept {
   }
 }
 
-const struct sigaction& PreviousFaultAction(int index) noexcept {
-  return g_previous[index];
-}
+const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previous[index]; }
 
 }  // namespace launcher
