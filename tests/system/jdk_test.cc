@@ -1,0 +1,196 @@
+// The launcher with the real JDK: a small modular application, compiled with javac once per run
+// of this binary, started through the launcher from another directory; and what the real java
+// says when init.ini is missing or incomplete.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/e2e.h"
+
+namespace e2e {
+namespace {
+
+constexpr double kTimeout = 120;
+
+// A module of its own, put on the module path and named on the add-modules line.
+constexpr char kModuleInfo[] = "module app.greeting {\n  exports app.greeting;\n}\n";
+constexpr char kGreeting[] = R"(package app.greeting;
+
+public final class Greeting {
+  private Greeting() {}
+
+  public static String hello() {
+    return "Hello from module " + Greeting.class.getModule().getName();
+  }
+}
+)";
+// The main class, in the launcher's directory (the class path); it ends with the status that
+// APP_EXIT names.
+constexpr char kMain[] = R"(import app.greeting.Greeting;
+
+public final class Main {
+  public static void main(String[] args) {
+    System.out.println(Greeting.hello());
+    System.out.println("main class named module: " + Main.class.getModule().isNamed());
+    System.out.println("class path: " + System.getProperty("java.class.path"));
+    System.out.println("working directory: " + System.getProperty("user.dir"));
+    System.out.println("arguments: " + args.length);
+    System.out.flush();
+    System.exit(Integer.parseInt(System.getenv("APP_EXIT")));
+  }
+}
+)";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// The application, built once: DIR/app holds the launcher and Main.class, DIR/modules the module
+// app.greeting, DIR/work is the working directory from which the launcher is started.
+class RealJdk : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string javac = JAVAC_BINARY;
+    char real[PATH_MAX];
+    if (javac.empty() || realpath(javac.c_str(), real) == nullptr) return;
+    // JAVA_HOME/bin/javac
+    const std::string bin = std::string(real).substr(0, std::string(real).rfind('/'));
+    java_home_ = new std::string(bin.substr(0, bin.rfind('/')));
+    dir_ = new TempDir;
+    const TempDir& dir = *dir_;
+    MakeDirs(dir / "src/app.greeting/app/greeting");
+    MakeDirs(dir / "app");
+    MakeDirs(dir / "work");
+    WriteFile(dir / "src/app.greeting/module-info.java", kModuleInfo);
+    WriteFile(dir / "src/app.greeting/app/greeting/Greeting.java", kGreeting);
+    WriteFile(dir / "src/Main.java", kMain);
+    CopyFile(LauncherBinary(), dir / "app/launcher");
+    Compile({"-d", dir / "modules/app.greeting", dir / "src/app.greeting/module-info.java",
+             dir / "src/app.greeting/app/greeting/Greeting.java"});
+    Compile({"--module-path", dir / "modules", "--add-modules", "app.greeting", "-d", dir / "app",
+             dir / "src/Main.java"});
+  }
+
+  static void TearDownTestSuite() {
+    delete dir_;
+    delete java_home_;
+    dir_ = nullptr;
+    java_home_ = nullptr;
+  }
+
+  static void Compile(const std::vector<std::string>& arguments) {
+    RunOptions options;
+    options.argv = {*java_home_ + "/bin/javac"};
+    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+    options.env = {"PATH=/usr/bin:/bin"};
+    options.timeout_seconds = kTimeout;
+    const RunResult result = RunProgram(options.argv[0], options);
+    if (!result.exited || result.exit_code != 0) compile_errors_ += result.err + "\n";
+  }
+
+  void SetUp() override {
+    if (java_home_ == nullptr) GTEST_SKIP() << "no javac was found when the tests were built";
+    ASSERT_EQ(compile_errors_, "");
+    unlink((*dir_ / "work/init.ini").c_str());
+  }
+
+  // "{H}" stands for the Java home, "{M}" for the module directory.
+  void WriteSettings(const std::string& content) const {
+    WriteFile(*dir_ / "work/init.ini",
+              Replace(Replace(content, "{H}", *java_home_), "{M}", *dir_ / "modules"));
+  }
+
+  // Starts the launcher from the working directory; Java is found through PATH only when
+  // init.ini names no Java home.
+  RunResult Launch(int app_exit) const {
+    RunOptions options;
+    options.cwd = *dir_ / "work";
+    options.env = {"PATH=" + *java_home_ + "/bin:/usr/bin:/bin",
+                   "APP_EXIT=" + std::to_string(app_exit)};
+    options.timeout_seconds = kTimeout;
+    return RunProgram(*dir_ / "app/launcher", options);
+  }
+
+  static TempDir* dir_;
+  static std::string* java_home_;
+  static std::string compile_errors_;
+};
+
+TempDir* RealJdk::dir_ = nullptr;
+std::string* RealJdk::java_home_ = nullptr;
+std::string RealJdk::compile_errors_;
+
+class ModularApplication : public RealJdk, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ModularApplication, RunsFromAnotherDirectoryAndTheLauncherEndsWithZero) {
+  WriteSettings("{H}\n{M}\napp.greeting\nMain\n");
+  const RunResult result = Launch(GetParam());
+  EXPECT_FALSE(result.timed_out);
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "");
+  const std::string app = *dir_ / "app";
+  EXPECT_TRUE(
+      result.out.starts_with("Hello from module app.greeting\n"
+                             "main class named module: false\n"
+                             "class path: " +
+                             app + "/"))
+      << result.out;
+  EXPECT_NE(result.out.find("\nworking directory: " + *dir_ / "work" + "\narguments: 0\n"),
+            std::string::npos)
+      << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(ExitStatus, ModularApplication, ::testing::Values(0, 3));
+
+// What the real java says when init.ini leaves out what it needs (most on standard error, a
+// failure to set up the modules on standard output); the launcher still ends with 0.
+struct Incomplete {
+  const char* name;
+  const char* settings;  // nullptr: no init.ini
+  const char* err;
+  const char* out = "";
+};
+
+class IncompleteSettings : public RealJdk, public ::testing::WithParamInterface<Incomplete> {};
+
+TEST_P(IncompleteSettings, JavaSaysWhatIsMissing) {
+  const Incomplete& param = GetParam();
+  if (param.settings != nullptr) WriteSettings(param.settings);
+  const RunResult result = Launch(0);
+  EXPECT_FALSE(result.timed_out);
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, param.err);
+  EXPECT_EQ(result.out, param.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealJava, IncompleteSettings,
+    ::testing::Values(Incomplete{"NoInitIni", nullptr,
+                                 "Error: --module-path requires module path specification\n"},
+                      Incomplete{"EmptyLines", "\n\n\n\n",
+                                 "Error: --module-path requires module path specification\n"},
+                      Incomplete{"NoModules", "{H}\n{M}\n\nMain\n",
+                                 "Error: --add-modules requires modules to be specified\n"},
+                      Incomplete{"NoMainClass", "{H}\n{M}\napp.greeting\n",
+                                 "Error: Could not find or load main class \n"
+                                 "Caused by: java.lang.ClassNotFoundException: \n"},
+                      Incomplete{"UnknownModule", "{H}\n{M}\napp.greting\nMain\n", "",
+                                 "Error occurred during initialization of boot layer\n"
+                                 "java.lang.module.FindException: Module app.greting not found\n"},
+                      Incomplete{"UnknownMainClass", "{H}\n{M}\napp.greeting\nMian\n",
+                                 "Error: Could not find or load main class Mian\n"
+                                 "Caused by: java.lang.ClassNotFoundException: Mian\n"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+}  // namespace
+}  // namespace e2e
