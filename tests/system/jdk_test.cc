@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,7 @@ struct Incomplete {
   const char* settings;  // nullptr: no init.ini
   const char* err;
   const char* out = "";
+  friend void PrintTo(const Incomplete& incomplete, std::ostream* os) { *os << incomplete.name; }
 };
 
 class IncompleteSettings : public RealJdk, public ::testing::WithParamInterface<Incomplete> {};

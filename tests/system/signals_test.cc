@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,7 @@ struct TerminalKey {
   const char* keys;
   int sig;
   const char* echo;
+  friend void PrintTo(const TerminalKey& key, std::ostream* os) { *os << key.name; }
 };
 
 class KeyOnTerminal : public LauncherSignals, public ::testing::WithParamInterface<TerminalKey> {};
@@ -192,6 +194,7 @@ struct Inherited {
   std::vector<int> ignored;        // by the launcher's parent
   std::vector<int> blocked;        // by the launcher's parent
   std::vector<int> ignored_after;  // in the launcher and in Java
+  friend void PrintTo(const Inherited& inherited, std::ostream* os) { *os << inherited.name; }
 };
 
 class Dispositions : public LauncherSignals, public ::testing::WithParamInterface<Inherited> {};
