@@ -1,0 +1,216 @@
+// The launcher under resource limits and started in a hostile state: a small address space with
+// an endless first line, no process left to fork, no descriptor left to open init.ini, standard
+// descriptors closed, SIGCHLD ignored.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/reliability/harness.h"
+#include "tests/support/e2e.h"
+
+namespace reliability {
+namespace {
+
+using e2e::App;
+using e2e::JavaRecord;
+using e2e::RunOptions;
+using e2e::RunResult;
+
+class Limits : public testing::Test {
+ protected:
+  void SetUp() override {
+    options.cwd = app.dir.path();
+    options.env = e2e::LaunchEnv(app.java_home + "/bin:/usr/bin:/bin", app.record);
+  }
+
+  void WriteLaunchSettings() const {
+    app.WriteSettings(app.java_home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
+  }
+
+  std::vector<std::string> LaunchArgs() const {
+    return {app.java_home + "/bin/java",
+            "--module-path",
+            "/opt/modules",
+            "--add-modules",
+            "mod.a,mod.b",
+            "-classpath",
+            app.dir.path() + "//",
+            "app.Main"};
+  }
+
+  // Runs `argv` (a tool that ends by starting the launcher) and checks that nothing is left.
+  RunResult Run(const std::vector<std::string>& argv) {
+    RunOptions run = options;
+    run.argv = argv;
+    const RunResult result = e2e::RunProgram(argv[0], run);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_TRUE(orphans.TakeLeftovers().empty()) << "a process was left behind";
+    return result;
+  }
+
+  App app;
+  RunOptions options;
+  OrphanWatch orphans;
+};
+
+// 128 MiB of address space leaves the launcher ample room for itself, not for the line.
+constexpr const char* kAddressSpace = "--as=134217728";
+
+class AddressSpaceLimit : public Limits, public testing::WithParamInterface<bool> {};
+
+TEST_P(AddressSpaceLimit, EndlessFirstLineIsReportedAsOutOfMemory) {
+  if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
+  const std::string prlimit = Tool("prlimit");
+  ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
+  const std::string settings = app.dir / "init.ini";
+  if (GetParam()) {
+    std::filesystem::create_symlink("/dev/zero", settings);
+  } else {
+    // A file of 4 GiB of zero bytes without a line end (sparse: it takes no disk space).
+    e2e::WriteFile(settings, "");
+    std::filesystem::resize_file(settings, 4ULL << 30);
+  }
+  const RunResult result = Run({prlimit, kAddressSpace, "--", app.launcher});
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 217);
+  EXPECT_EQ(result.out, "");
+  ExpectFailureReport(result.err, "EOutOfMemory: Out of memory");
+  EXPECT_FALSE(e2e::ReadJavaRecord(app.record).present);
+}
+
+TEST_F(Limits, AddressSpaceLimitAloneLetsTheLaunchGoAhead) {
+  if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
+  const std::string prlimit = Tool("prlimit");
+  ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
+  WriteLaunchSettings();
+  const RunResult result = Run({prlimit, kAddressSpace, "--", app.launcher});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, LaunchArgs());
+}
+
+INSTANTIATE_TEST_SUITE_P(InitIni, AddressSpaceLimit, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& row) {
+                           return row.param ? "LinkToDevZero" : "HugeSparseFile";
+                         });
+
+TEST_F(Limits, ProcessLimitMakesTheForkFail) {
+  const std::string prlimit = Tool("prlimit");
+  ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
+  WriteLaunchSettings();
+  std::vector<std::string> argv = {prlimit, "--nproc=1", "--"};
+  if (geteuid() == 0) {
+    // The process limit binds no root process: run as a user that owns no other process.
+    const std::string setpriv = Tool("setpriv");
+    ASSERT_FALSE(setpriv.empty()) << "setpriv (package util-linux) is needed";
+    const std::string user = std::to_string(200000 + getpid() % 100000);
+    std::filesystem::permissions(app.dir.path(), std::filesystem::perms::all);
+    argv.insert(argv.end(), {setpriv, "--reuid=" + user, "--regid=" + user, "--clear-groups"});
+  }
+  argv.push_back(app.launcher);
+  const RunResult result = Run(argv);
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 217);
+  EXPECT_EQ(result.out, "");
+  ExpectFailureReport(result.err, "EProcess: Failed to Fork process");
+  EXPECT_FALSE(e2e::ReadJavaRecord(app.record).present);
+}
+
+TEST_F(Limits, DescriptorLimitAtTheOpenLetsTheLaunchGoAhead) {
+  WriteLaunchSettings();
+  // Descriptors 0, 1 and 2 are open, so a limit of 3 leaves none for init.ini.
+  const RunResult result = Run({LIMIT_AT_OPEN_BINARY, "3", "init.ini", app.launcher});
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  const std::vector<std::string> unread = {
+      "java", "--module-path", "", "--add-modules", "", "-classpath", app.dir.path() + "//", ""};
+  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, unread);
+}
+
+std::vector<int> DescriptorNumbers(const JavaRecord& record) {
+  std::vector<int> numbers;
+  for (const std::string& fd : record.fds) numbers.push_back(std::stoi(fd));
+  return numbers;
+}
+
+struct ClosedStart {
+  const char* name;
+  std::vector<int> closed;
+  bool settings_directory;  // init.ini is a directory: its first read fails, the open succeeds
+  bool java_missing;        // the launcher reports instead of starting Java
+};
+
+void PrintTo(const ClosedStart& start, std::ostream* out) { *out << start.name; }
+
+class ClosedDescriptors : public Limits, public testing::WithParamInterface<ClosedStart> {};
+
+TEST_P(ClosedDescriptors, JavaGetsTheSameDescriptorsClosed) {
+  const ClosedStart& start = GetParam();
+  const std::string home = start.java_missing ? app.dir / "missing" : app.java_home;
+  if (start.settings_directory) {
+    e2e::MakeDirs(app.dir / "init.ini");
+  } else {
+    app.WriteSettings(home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
+  }
+
+  // What Java gets when the launcher starts with every standard descriptor open.
+  const RunResult reference = Run({app.launcher});
+  ASSERT_EQ(reference.exit_code, start.java_missing ? 217 : 0) << reference.err;
+  const JavaRecord before = e2e::ReadJavaRecord(app.record);
+  std::filesystem::remove(app.record);
+
+  options.closed_fds = start.closed;
+  const RunResult result = Run({app.launcher});
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, reference.exit_code);
+  EXPECT_EQ(result.out, "");
+  const bool closed_err = std::count(start.closed.begin(), start.closed.end(), 2) > 0;
+  if (closed_err || !start.java_missing) {
+    EXPECT_EQ(result.err, "");
+  } else {
+    ExpectFailureReport(result.err, "EProcess: Executable not found: \"" + home + "/bin/java\"");
+  }
+  const JavaRecord record = e2e::ReadJavaRecord(app.record);
+  ASSERT_EQ(record.present, before.present);
+  if (!record.present) return;
+  EXPECT_EQ(record.args, before.args);
+  std::vector<int> expected = DescriptorNumbers(before);
+  std::erase_if(expected, [&](int fd) {
+    return std::count(start.closed.begin(), start.closed.end(), fd) > 0;
+  });
+  EXPECT_EQ(DescriptorNumbers(record), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, ClosedDescriptors,
+    testing::Values(ClosedStart{"Input", {0}, false, false},
+                    ClosedStart{"Output", {1}, false, false},
+                    ClosedStart{"Error", {2}, false, false},
+                    ClosedStart{"AllThree", {0, 1, 2}, false, false},
+                    ClosedStart{"InputWithSettingsADirectory", {0}, true, false},
+                    ClosedStart{"AllThreeWithSettingsADirectory", {0, 1, 2}, true, false},
+                    ClosedStart{"OutputWithJavaMissing", {1}, false, true},
+                    ClosedStart{"ErrorWithJavaMissing", {2}, false, true}),
+    [](const testing::TestParamInfo<ClosedStart>& row) { return row.param.name; });
+
+TEST_F(Limits, InheritedIgnoredChildSignalStillWaitsForJava) {
+  WriteLaunchSettings();
+  // With SIGCHLD ignored the kernel collects Java itself and the wait ends with ECHILD only once
+  // Java has ended. A launcher that ended before Java would leave it to this test to collect.
+  options.ignored_signals = {SIGCHLD};
+  options.env.push_back("FAKE_JAVA_SLEEP_MS=300");
+  const RunResult result = Run({app.launcher});
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, LaunchArgs());
+}
+
+}  // namespace
+}  // namespace reliability
