@@ -1,5 +1,7 @@
 #include "launcher/driver.h"
 
+#include <utility>
+
 #include "launcher/java_command.h"
 #include "launcher/settings.h"
 #include "platform/errors.h"
@@ -22,8 +24,12 @@ void RunDriver() {
     // A missing or unreadable init.ini is not an error: go on with what was read.
   }
 
+  // The settings are handed on to the command line rather than copied: a value may be as long
+  // as memory allows, and the launcher holds at most two copies of it at any time.
   ByteString JavaExecutable = JavaExecutableFor(JavaHome);
-  JavaArguments arguments = JavaArgumentsFor(ModulePath, AddModules, LauncherDir, MainClass);
+  JavaHome = ByteString();
+  JavaArguments arguments = JavaArgumentsFor(std::move(ModulePath), std::move(AddModules),
+                                             LauncherDir, std::move(MainClass));
 
   TProcess process;
   process.SetExecutable(std::move(JavaExecutable));

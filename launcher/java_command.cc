@@ -1,5 +1,7 @@
 #include "launcher/java_command.h"
 
+#include <utility>
+
 namespace launcher {
 
 ByteString JavaExecutableFor(ByteString& JavaHome) {
@@ -8,10 +10,10 @@ ByteString JavaExecutableFor(ByteString& JavaHome) {
   return JavaHome + "bin/java";
 }
 
-JavaArguments JavaArgumentsFor(const ByteString& ModulePath, const ByteString& AddModules,
-                               const ByteString& LauncherDir, const ByteString& MainClass) {
-  return {"--module-path", ModulePath, "--add-modules", AddModules,
-          "-classpath",    LauncherDir + "/", MainClass};
+JavaArguments JavaArgumentsFor(ByteString ModulePath, ByteString AddModules,
+                               const ByteString& LauncherDir, ByteString MainClass) {
+  return {"--module-path", std::move(ModulePath), "--add-modules", std::move(AddModules),
+          "-classpath",    LauncherDir + "/",      std::move(MainClass)};
 }
 
 }  // namespace launcher

@@ -16,7 +16,9 @@ ByteString JavaExecutableFor(ByteString& JavaHome);
 
 // --module-path ModulePath --add-modules AddModules -classpath LauncherDir/ MainClass: one entry
 // each, empty ones included. The class path is LauncherDir followed by "/" whatever it ends in.
-JavaArguments JavaArgumentsFor(const ByteString& ModulePath, const ByteString& AddModules,
-                               const ByteString& LauncherDir, const ByteString& MainClass);
+// The settings are taken by value, so that a caller that no longer needs them can hand them
+// over instead of keeping a second copy of a long value.
+JavaArguments JavaArgumentsFor(ByteString ModulePath, ByteString AddModules,
+                               const ByteString& LauncherDir, ByteString MainClass);
 
 }  // namespace launcher

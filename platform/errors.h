@@ -17,18 +17,40 @@ namespace launcher {
 
 #define LAUNCHER_NOINLINE __attribute__((noinline))
 
+// An immutable text shared by the copies of one error object: raising copies the object, and a
+// message that quotes a very long value is then never copied. The launcher is single-threaded.
+class SharedText {
+ public:
+  explicit SharedText(ByteString text) : block_(new Block{1, std::move(text)}) {}
+  SharedText(const SharedText& other) noexcept : block_(other.block_) { ++block_->references; }
+  SharedText& operator=(const SharedText& other) noexcept {
+    SharedText copy(other);
+    std::swap(block_, copy.block_);
+    return *this;
+  }
+  ~SharedText() {
+    if (--block_->references == 0) delete block_;
+  }
+  const ByteString& Text() const noexcept { return block_->text; }
+
+ private:
+  struct Block {
+    std::size_t references;
+    ByteString text;
+  };
+  Block* block_;
+};
+
 class Exception {
  public:
-  explicit Exception(ByteString message) noexcept : message_(std::move(message)) {}
-  Exception(const Exception&) = default;
-  Exception& operator=(const Exception&) = default;
+  explicit Exception(ByteString message) : message_(std::move(message)) {}
   virtual ~Exception() = default;
 
   virtual const char* ClassName() const noexcept { return "Exception"; }
-  const ByteString& Message() const noexcept { return message_; }
+  const ByteString& Message() const noexcept { return message_.Text(); }
 
  private:
-  ByteString message_;
+  SharedText message_;
 };
 
 // Declares an error class `Name` derived from `Base` that reports `Name` as its class name.
@@ -57,7 +79,7 @@ LAUNCHER_ERROR_CLASS(EInvalidPointer, EHeapMemoryError);
 // A failed file operation; carries the numeric code of the failure.
 class EInOutError : public Exception {
  public:
-  EInOutError(ByteString message, int error_code) noexcept
+  EInOutError(ByteString message, int error_code)
       : Exception(std::move(message)), error_code_(error_code) {}
   const char* ClassName() const noexcept override { return "EInOutError"; }
   int ErrorCode() const noexcept { return error_code_; }
