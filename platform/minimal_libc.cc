@@ -149,18 +149,20 @@ size_t Length(const char* text) noexcept {
 //
 // Every block starts with a 16-byte header. Small blocks (with header at most kLargestSmall
 // bytes) come in power-of-two sizes from 32 bytes up, from a static arena first and then from
-// mapped chunks; freed ones wait on a list per size. Large blocks are mappings of their own.
+// mapped chunks; freed ones wait on a list per size. Large blocks are mappings of their own
+// (grown by mremap), except those cut from the top of an arena while it has room.
 
 constexpr size_t kHeader = 16;
 constexpr size_t kSmallestShift = 5;
 constexpr size_t kLargestShift = 15;
 constexpr size_t kLargestSmall = size_t{1} << kLargestShift;
 constexpr size_t kLarge = ~size_t{0};
+constexpr size_t kCarved = ~size_t{0} - 1;
 constexpr size_t kPage = 4096;
 constexpr size_t kChunk = 256 * 1024;
 
 struct Header {
-  size_t kind;    // size class (shift), or kLarge
+  size_t kind;    // size class (shift), kLarge or kCarved
   size_t length;  // block size including the header (for large: the mapping's length)
 };
 
@@ -168,7 +170,7 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
-alignas(16) char g_arena[64 * 1024];
+alignas(16) char g_arena[128 * 1024];
 char* g_bump = g_arena;
 char* g_bump_end = g_arena + sizeof g_arena;
 FreeBlock* g_free[kLargestShift + 1] = {};
@@ -189,6 +191,16 @@ void* AllocateBlock(size_t size) noexcept {
   const size_t needed = size + kHeader;
   Header* header;
   if (needed > kLargestSmall) {
+    // A large block that fits what is left of the current arena is cut from its top end and
+    // never given back: the C++ run-time's emergency pool for exceptions, allocated before main,
+    // then costs neither a mapping nor more than the page its header is written to.
+    const size_t carved = RoundUp(needed, 16);
+    if (static_cast<size_t>(g_bump_end - g_bump) >= carved) {
+      g_bump_end -= carved;
+      header = reinterpret_cast<Header*>(g_bump_end);
+      *header = {kCarved, carved};
+      return reinterpret_cast<char*>(header) + kHeader;
+    }
     const size_t length = RoundUp(needed, kPage);
     header = static_cast<Header*>(Map(length));
     if (header == nullptr) return nullptr;
@@ -228,6 +240,7 @@ void FreeBlockAt(void* block) noexcept {
     RawSyscall(SYS_munmap, Arg(header), static_cast<long>(header->length));
     return;
   }
+  if (header->kind == kCarved) return;
   auto* entry = reinterpret_cast<FreeBlock*>(header);
   entry->next = g_free[header->kind];
   g_free[header->kind] = entry;
@@ -908,6 +921,18 @@ int sigdelset(void* set, int signal) noexcept {
 }
 
 }  // extern "C"
+
+// The demangler of the C++ run-time, for the failure report's "Exception object NAME is not of
+// class Exception." line: every name counts as not demanglable (status -2), so the report gives
+// the name as the compiler wrote it. No such error can arise in the launcher: its allocation
+// failures raise EOutOfMemory and the containers' misuse ends below; the full demangler's tables
+// would cost every start 220 relocations and a page written.
+namespace __cxxabiv1 {
+extern "C" char* __cxa_demangle(const char*, char*, size_t*, int* status) noexcept {
+  if (status != nullptr) *status = -2;
+  return nullptr;
+}
+}  // namespace __cxxabiv1
 
 // The C++ library's reports of misuse of its containers (a length beyond max_size, a position
 // past the end). The launcher never commits either; without the rest of that library they end
