@@ -110,12 +110,13 @@ Background::Background(const std::string& program, const StartOptions& options) 
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
-    const int null = open("/dev/null", O_RDWR);
+    // Opened close-on-exec: the program gets them only as its standard descriptors.
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     int in = null, out = null, err = null;
     if (!options.terminal.empty()) {
       // As a shell with job control does: a session of its own, the terminal as its controlling
       // terminal, its process group in the foreground.
-      const int terminal = open(options.terminal.c_str(), O_RDWR);
+      const int terminal = open(options.terminal.c_str(), O_RDWR | O_CLOEXEC);
       if (setsid() < 0 || terminal < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0 ||
           tcsetpgrp(terminal, getpid()) != 0) {
         _exit(124);
@@ -124,11 +125,17 @@ Background::Background(const std::string& program, const StartOptions& options) 
     }
     if (options.stdin_fd >= 0) in = options.stdin_fd;
     if (!options.stdout_path.empty()) {
-      out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
     if (!options.stderr_path.empty()) {
-      err = open(options.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644);
+      err = open(options.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC,
+                 0644);
     }
+    // Moved above 2 first, so that placing one cannot overwrite another (the test itself may
+    // have been started without standard input).
+    in = fcntl(in, F_DUPFD_CLOEXEC, 3);
+    out = fcntl(out, F_DUPFD_CLOEXEC, 3);
+    err = fcntl(err, F_DUPFD_CLOEXEC, 3);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
       _exit(122);
     }
