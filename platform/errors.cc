@@ -18,8 +18,23 @@ std::uint16_t InOutRes = 0;
 
 namespace {
 
-RaiseRecord g_record;
+// The records of the latest raises, the newest at g_newest. An error that passes on is found by
+// its object: a clean-up that caught it and dealt with errors of its own before passing it on
+// has left newer records behind, and the error keeps the address and back trace of its own raise.
+constexpr int kKeptRaises = 8;
+RaiseRecord g_records[kKeptRaises];
+int g_newest = 0;
 bool g_building_record = false;
+
+RaiseRecord& NextRecord() noexcept { return g_records[(g_newest + 1) % kKeptRaises]; }
+
+const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept {
+  for (int age = 0; age < kKeptRaises; ++age) {
+    const RaiseRecord& record = g_records[(g_newest + kKeptRaises - age) % kKeptRaises];
+    if (record.object == object) return &record;
+  }
+  return nullptr;
+}
 
 // The argument of the rethrow in flight (see RethrowWithoutCleanUp); kept until the next raise.
 std::exception_ptr g_rethrown;
@@ -92,8 +107,8 @@ RaiseRecord ForeignRaiseRecord() noexcept {
 [[noreturn]] void OnUnhandledError() noexcept {
   const std::exception_ptr current = std::current_exception();
   if (ExceptProc != nullptr) {
-    if (current && current == g_record.object) {
-      ExceptProc(current, g_record.addr, g_record.frame_count, g_record.frame);
+    if (const RaiseRecord* record = current ? RecordOf(current) : nullptr) {
+      ExceptProc(current, record->addr, record->frame_count, record->frame);
     } else {
       const RaiseRecord foreign = ForeignRaiseRecord();
       ExceptProc(current, foreign.addr, foreign.frame_count, foreign.frame);
@@ -134,9 +149,11 @@ int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept
 void Raise(const std::exception_ptr& error, const void* addr, const void* frame) {
   if (g_building_record) Halt(kRunErrorUnhandled);
   g_building_record = true;
-  g_record.object = error;
-  g_record.addr = addr;
-  g_record.frame_count = CaptureBackTrace(frame, g_record.frame, kMaxBackTrace);
+  RaiseRecord& record = NextRecord();
+  record.object = error;  // may be the object already there (see RaiseInOutError)
+  record.addr = addr;
+  record.frame_count = CaptureBackTrace(frame, record.frame, kMaxBackTrace);
+  g_newest = (g_newest + 1) % kKeptRaises;
   g_building_record = false;
   RethrowWithoutCleanUp(error);
 }
@@ -204,11 +221,12 @@ void RaiseInOutError(int code, const void* Address, const void* Frame) {
     message = unknown;
   }
   InOutRes = 0;
-  // The new object goes straight into the record, so that no temporary of this frame outlives
+  // The new object goes straight into the next record, so that no temporary of this frame outlives
   // the statement: the raise then passes through here without a clean-up to run. A missing
   // init.ini raises this on every launch, and every clean-up costs the unwinder a fresh start.
-  g_record.object = std::make_exception_ptr(EInOutError(message, code));
-  Raise(g_record.object, Address, Frame);
+  std::exception_ptr& object = NextRecord().object;
+  object = std::make_exception_ptr(EInOutError(message, code));
+  Raise(object, Address, Frame);
 }
 
 void SetUpErrorHooks() {
@@ -219,13 +237,13 @@ void SetUpErrorHooks() {
 }
 
 void ReleaseErrorObjects() noexcept {
-  g_record.object = nullptr;
+  for (RaiseRecord& record : g_records) record.object = nullptr;
   g_rethrown = nullptr;
   g_out_of_memory = nullptr;
   g_invalid_pointer = nullptr;
 }
 
-const RaiseRecord& CurrentRaise() noexcept { return g_record; }
+const RaiseRecord& CurrentRaise() noexcept { return g_records[g_newest]; }
 
 void InstallUnhandledErrorHandler() noexcept { std::set_terminate(OnUnhandledError); }
 
