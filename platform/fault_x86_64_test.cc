@@ -1,0 +1,560 @@
+// Processor faults turned into errors, in process: the fault handler edits the interrupted context
+// so that the thread goes on in the error-raising code as though the faulting instruction had
+// called it. These tests install the launcher's own handlers, which the sanitizers' handlers
+// would fight with, so they run only in the plain build.
+#include <fenv.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cfloat>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/process.h"
+
+// libgcc's look-up of the unwind information that covers a code address; `func` is the start of
+// the function it describes.
+struct dwarf_eh_bases {
+  void* tbase;
+  void* dbase;
+  void* func;
+};
+extern "C" const void* _Unwind_Find_FDE(void* pc, dwarf_eh_bases* bases);
+
+namespace launcher {
+namespace {
+
+#define NOIPA __attribute__((noinline, noipa))
+
+// Keeps the compiler from turning a call just before it into a tail call.
+inline void Barrier() { __asm__ volatile("" ::: "memory"); }
+
+const void* FunctionContaining(const void* address) {
+  dwarf_eh_bases bases{};
+  if (_Unwind_Find_FDE(const_cast<void*>(address), &bases) == nullptr) return nullptr;
+  return bases.func;
+}
+
+template <typename F>
+const void* CodeAddress(F* function) {
+  return reinterpret_cast<const void*>(function);
+}
+
+// --- Code that faults ---------------------------------------------------------------------------
+//
+// Each faulting function records the return address into its caller before it faults: the back
+// trace of the error must start with it.
+
+int* volatile g_null_int = nullptr;
+volatile int g_int_one = 1;
+volatile int g_int_zero = 0;
+volatile int g_int_sink = 0;
+const int* volatile g_past_end_of_file = nullptr;  // a page mapped beyond the end of its file
+const void* volatile g_return_address = nullptr;
+
+struct SetOnDestruction {
+  bool* flag;
+  ~SetOnDestruction() { *flag = true; }
+};
+
+NOIPA int ReadThroughNull() {
+  g_return_address = __builtin_return_address(0);
+  return *g_null_int;
+}
+
+NOIPA int ReadThroughNullWithLocalObject(bool* destroyed) {
+  SetOnDestruction local{destroyed};
+  g_return_address = __builtin_return_address(0);
+  return *g_null_int;
+}
+
+NOIPA int DivideByZero() {
+  g_return_address = __builtin_return_address(0);
+  return g_int_one / g_int_zero;
+}
+
+NOIPA int ReadPastEndOfFile() {
+  g_return_address = __builtin_return_address(0);
+  return *g_past_end_of_file;
+}
+
+NOIPA int ExecuteIllegalInstruction() {
+  g_return_address = __builtin_return_address(0);
+  __builtin_trap();  // ud2
+}
+
+using VoidFunction = void (*)();
+VoidFunction volatile g_null_function = nullptr;
+
+NOIPA void CallThroughNull(bool* destroyed) {
+  SetOnDestruction local{destroyed};
+  g_return_address = __builtin_return_address(0);
+  g_null_function();
+  Barrier();
+}
+
+volatile double g_double_one = 1.0;
+volatile double g_double_three = 3.0;
+volatile double g_double_zero = 0.0;
+volatile double g_double_max = DBL_MAX;
+volatile double g_double_min = DBL_MIN;
+volatile double g_double_sink = 0.0;
+volatile long double g_long_double_one = 1.0L;
+volatile long double g_long_double_zero = 0.0L;
+volatile long double g_long_double_max = LDBL_MAX;
+volatile long double g_long_double_sink = 0.0L;
+
+NOIPA void DivideDoubleByZero() { g_double_sink = g_double_one / g_double_zero; }
+NOIPA void OverflowDouble() { g_double_sink = g_double_max * g_double_max; }
+NOIPA void UnderflowDouble() { g_double_sink = g_double_min * g_double_min; }
+NOIPA void InvalidDoubleOperation() { g_double_sink = g_double_zero / g_double_zero; }
+NOIPA void InexactDouble() { g_double_sink = g_double_one / g_double_three; }
+NOIPA void DivideLongDoubleByZero() { g_long_double_sink = g_long_double_one / g_long_double_zero; }
+NOIPA void OverflowLongDouble() { g_long_double_sink = g_long_double_max * g_long_double_max; }
+
+// A leaf function (it calls nothing) keeps its locals in the red zone, the 128 bytes below the
+// stack pointer that a signal must not disturb. It records where they are and the return address
+// into its caller, then faults.
+constexpr std::uint64_t kRedZonePattern = 0x0123456789ABCDEFULL;
+constexpr std::size_t kRedZoneWords = 8;
+struct RedZoneProbe {
+  std::uintptr_t stack_pointer = 0;
+  std::uintptr_t data = 0;  // address of kRedZoneWords words holding kRedZonePattern + i
+  const void* return_address = nullptr;
+};
+RedZoneProbe g_probe;
+
+NOIPA int LeafKeepingDataInRedZone() {
+  volatile std::uint64_t data[kRedZoneWords];
+  for (std::uint64_t i = 0; i < kRedZoneWords; ++i) data[i] = kRedZonePattern + i;
+  std::uintptr_t stack_pointer;
+  __asm__ volatile("mov %%rsp, %0" : "=r"(stack_pointer));
+  g_probe.stack_pointer = stack_pointer;
+  g_probe.data = reinterpret_cast<std::uintptr_t>(&data[0]);
+  g_probe.return_address = __builtin_return_address(0);
+  return *g_null_int + static_cast<int>(data[0]);
+}
+
+// --- What the error-raising code sees -----------------------------------------------------------
+//
+// The fixture puts this in front of the run-time error hook: it runs where the fault continues,
+// in the thread's normal context, and looks at the state it finds there before passing on.
+
+struct Observed {
+  int calls = 0;
+  int code = 0;
+  bool frame_aligned = false;     // the frame pointer is 16-aligned, as the ABI promises
+  bool formatted_double = false;  // varargs with a double (aligned SSE stores in libc) work
+  fenv_t fp_state{};              // the floating-point state at entry
+  bool red_zone_intact = false;   // the probe's red-zone words still hold their values
+};
+Observed g_observed;
+
+NOIPA bool FrameAligned() {
+  std::uintptr_t frame;
+  __asm__ volatile("mov %%rbp, %0" : "=r"(frame));
+  return frame % 16 == 0;
+}
+
+bool RedZoneIntact() {
+  if (g_probe.data == 0) return false;
+  const auto* words = reinterpret_cast<const volatile std::uint64_t*>(g_probe.data);
+  for (std::uint64_t i = 0; i < kRedZoneWords; ++i) {
+    if (words[i] != kRedZonePattern + i) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void ObservingErrorProc(int ErrNo, const void* Address, const void* Frame) {
+  fegetenv(&g_observed.fp_state);  // first, before anything here uses the floating-point unit
+  ++g_observed.calls;
+  g_observed.code = ErrNo;
+  g_observed.frame_aligned = FrameAligned();
+  g_observed.red_zone_intact = RedZoneIntact();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f %.1f", 1.25, g_double_three);
+  g_observed.formatted_double = std::strcmp(text, "1.25 3.0") == 0;
+  ErrorCodeToException(ErrNo, Address, Frame);
+}
+
+std::uint16_t X87ControlWord() {
+  std::uint16_t word;
+  __asm__ volatile("fnstcw %0" : "=m"(word));
+  return word;
+}
+
+bool SignalBlocked(int signal) {
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
+  return sigismember(&blocked, signal) == 1;
+}
+
+// Installs the handlers as start-up does, and puts everything back afterwards.
+class FaultTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // A page of a file that holds no byte: reading it is a bus error.
+    const int file = memfd_create("empty", 0);
+    ASSERT_GE(file, 0);
+    void* page = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, file, 0);
+    ASSERT_NE(page, MAP_FAILED);
+    close(file);
+    g_past_end_of_file = static_cast<const int*>(page);
+  }
+
+  void SetUp() override {
+    startup_control_word_ = X87ControlWord();
+    previous_terminate_ = std::get_terminate();
+    InstallFaultSignalHandlers();
+    InstallUnhandledErrorHandler();
+    SetUpErrorHooks();
+    ErrorProc = ObservingErrorProc;
+    g_observed = {};
+    g_probe = {};
+    feclearexcept(FE_ALL_EXCEPT);
+  }
+
+  void TearDown() override {
+    fedisableexcept(FE_ALL_EXCEPT);
+    feclearexcept(FE_ALL_EXCEPT);
+    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+      sigaction(kFaultSignals[i], &PreviousFaultAction(static_cast<int>(i)), nullptr);
+    }
+    std::set_terminate(previous_terminate_);
+  }
+
+  std::uint16_t startup_control_word_ = 0;
+  std::terminate_handler previous_terminate_ = nullptr;
+};
+
+// --- The kinds of fault -------------------------------------------------------------------------
+
+struct FaultKind {
+  const char* name;
+  int signal;
+  int (*fault)();
+  int code;
+  const char* class_name;
+  const char* message;
+};
+
+const FaultKind kFaultKinds[] = {
+    {"null dereference", SIGSEGV, ReadThroughNull, 216, "EAccessViolation", "Access violation"},
+    {"bus error", SIGBUS, ReadPastEndOfFile, 216, "EAccessViolation", "Access violation"},
+    {"illegal instruction", SIGILL, ExecuteIllegalInstruction, 216, "EAccessViolation",
+     "Access violation"},
+    {"integer division by zero", SIGFPE, DivideByZero, 200, "EDivByZero", "Division by zero"},
+};
+
+// Every kind of fault is raised as its error at the faulting instruction, with the back trace
+// starting at the return address into the faulting function's caller, and with the raising code
+// running on a properly aligned stack. Each kind is caught a second time: the handler unblocks the
+// signal it handled.
+TEST_F(FaultTest, EveryKindIsRaisedAtTheFaultingInstructionAndCaughtAgain) {
+  for (const FaultKind& kind : kFaultKinds) {
+    for (int round = 1; round <= 2; ++round) {
+      SCOPED_TRACE(testing::Message() << kind.name << ", fault " << round);
+      g_observed = {};
+      g_return_address = nullptr;
+      const char* class_name = "(none)";
+      const char* message = "";
+      try {
+        g_int_sink = kind.fault();
+      } catch (const Exception& error) {
+        class_name = error.ClassName();
+        message = error.Message().c_str();
+      }
+      EXPECT_STREQ(class_name, kind.class_name);
+      EXPECT_STREQ(message, kind.message);
+      EXPECT_EQ(g_observed.calls, 1);
+      EXPECT_EQ(g_observed.code, kind.code);
+      EXPECT_TRUE(g_observed.frame_aligned);
+      EXPECT_TRUE(g_observed.formatted_double);
+
+      const RaiseRecord& raise = CurrentRaise();
+      EXPECT_EQ(FunctionContaining(raise.addr), CodeAddress(kind.fault));
+      ASSERT_GE(raise.frame_count, 1);
+      EXPECT_EQ(raise.frame[0], g_return_address);
+      EXPECT_FALSE(SignalBlocked(kind.signal));
+    }
+  }
+}
+
+TEST_F(FaultTest, IllegalInstructionIsRaisedAtTheTrappingInstructionItself) {
+  try {
+    g_int_sink = ExecuteIllegalInstruction();
+  } catch (const EAccessViolation&) {
+  }
+  std::uint16_t opcode = 0;
+  std::memcpy(&opcode, CurrentRaise().addr, sizeof opcode);
+  EXPECT_EQ(opcode, 0x0B0F);  // ud2
+}
+
+// The error leaves the faulting function like any other: its local objects are destroyed.
+TEST_F(FaultTest, NullDereferenceRunsTheFaultingFunctionsDestructors) {
+  bool destroyed = false;
+  bool caught = false;
+  try {
+    g_int_sink = ReadThroughNullWithLocalObject(&destroyed);
+  } catch (const EAccessViolation& error) {
+    caught = true;
+    EXPECT_TRUE(destroyed) << "the local object must be gone before the handler runs";
+    EXPECT_EQ(error.Message().view(), "Access violation");
+  }
+  EXPECT_TRUE(caught);
+  const RaiseRecord& raise = CurrentRaise();
+  EXPECT_EQ(FunctionContaining(raise.addr), CodeAddress(ReadThroughNullWithLocalObject));
+  ASSERT_GE(raise.frame_count, 1);
+  EXPECT_EQ(raise.frame[0], g_return_address);
+}
+
+// A call through a null function pointer faults with the instruction pointer at address 0; the
+// return address into the calling function is already on the stack. The error is raised at
+// address 0, the back trace starts in the calling function, and the calling function's clean-ups
+// run.
+TEST_F(FaultTest, CallThroughNullPointerUnwindsIntoTheCallingFunction) {
+  bool destroyed = false;
+  bool caught = false;
+  try {
+    CallThroughNull(&destroyed);
+  } catch (const EAccessViolation&) {
+    caught = true;
+  }
+  EXPECT_TRUE(caught);
+  EXPECT_TRUE(destroyed);
+  const RaiseRecord& raise = CurrentRaise();
+  EXPECT_EQ(raise.addr, nullptr);
+  ASSERT_GE(raise.frame_count, 2);
+  EXPECT_EQ(FunctionContaining(raise.frame[0]), CodeAddress(CallThroughNull));
+  EXPECT_EQ(raise.frame[1], g_return_address);
+  EXPECT_TRUE(g_observed.frame_aligned);
+}
+
+// A fault in a leaf function that keeps its data in the red zone: neither the kernel's signal
+// frame nor the frame the handler builds for the raising code may land there, and the back trace
+// still starts at the return address into the caller.
+TEST_F(FaultTest, LeafFunctionsRedZoneSurvivesAndBackTraceIsRight) {
+  bool caught = false;
+  try {
+    g_int_sink = LeafKeepingDataInRedZone();
+  } catch (const EAccessViolation&) {
+    caught = true;
+  }
+  ASSERT_TRUE(caught);
+  // The test means something only when the data really lay below the stack pointer.
+  ASSERT_LT(g_probe.data, g_probe.stack_pointer);
+  ASSERT_GE(g_probe.data, g_probe.stack_pointer - 128);
+  EXPECT_TRUE(g_observed.red_zone_intact);
+  EXPECT_TRUE(g_observed.frame_aligned);
+  const RaiseRecord& raise = CurrentRaise();
+  EXPECT_EQ(FunctionContaining(raise.addr), CodeAddress(LeafKeepingDataInRedZone));
+  ASSERT_GE(raise.frame_count, 1);
+  EXPECT_EQ(raise.frame[0], g_probe.return_address);
+}
+
+// --- Floating-point faults ----------------------------------------------------------------------
+
+struct FloatingPointFault {
+  const char* name;
+  int enabled;  // the exception unmasked for the operation
+  void (*operation)();
+  int code;
+  const char* class_name;
+  const char* message;
+};
+
+const FloatingPointFault kFloatingPointFaults[] = {
+    {"SSE division by zero", FE_DIVBYZERO, DivideDoubleByZero, 208, "EZeroDivide",
+     "Floating point division by zero"},
+    {"SSE overflow", FE_OVERFLOW, OverflowDouble, 205, "EOverflow", "Floating point overflow"},
+    {"SSE underflow", FE_UNDERFLOW, UnderflowDouble, 206, "EUnderflow", "Floating point underflow"},
+    {"SSE invalid operation", FE_INVALID, InvalidDoubleOperation, 207, "EInvalidOp",
+     "Invalid floating point operation"},
+    {"SSE precision alone", FE_INEXACT, InexactDouble, 207, "EInvalidOp",
+     "Invalid floating point operation"},
+    {"x87 division by zero", FE_DIVBYZERO, DivideLongDoubleByZero, 208, "EZeroDivide",
+     "Floating point division by zero"},
+    {"x87 overflow", FE_OVERFLOW, OverflowLongDouble, 205, "EOverflow", "Floating point overflow"},
+};
+
+// An enabled floating-point exception is raised as its error, and the code that raises it finds a
+// clean unit: no exception flag in the x87 status word or in MXCSR, an empty x87 register stack
+// and the x87 control word of start-up (all exceptions masked again).
+TEST_F(FaultTest, FloatingPointFaultsAreRaisedAndLeaveACleanUnit) {
+  for (const FloatingPointFault& fault : kFloatingPointFaults) {
+    SCOPED_TRACE(fault.name);
+    g_observed = {};
+    feclearexcept(FE_ALL_EXCEPT);
+    ASSERT_EQ(feenableexcept(fault.enabled), 0);
+    const char* class_name = "(none)";
+    const char* message = "";
+    try {
+      fault.operation();
+    } catch (const Exception& error) {
+      class_name = error.ClassName();
+      message = error.Message().c_str();
+    }
+    const std::uint16_t control_word_after = X87ControlWord();
+    fedisableexcept(FE_ALL_EXCEPT);
+
+    EXPECT_STREQ(class_name, fault.class_name);
+    EXPECT_STREQ(message, fault.message);
+    EXPECT_EQ(g_observed.code, fault.code);
+    EXPECT_EQ(FunctionContaining(CurrentRaise().addr), CodeAddress(fault.operation));
+    const fenv_t& state = g_observed.fp_state;
+    EXPECT_EQ(state.__status_word, 0) << "x87 flags, exception summary and stack top";
+    EXPECT_EQ(state.__tags, 0xFFFF) << "every x87 register empty";
+    EXPECT_EQ(state.__control_word, startup_control_word_);
+    EXPECT_EQ(state.__mxcsr & FE_ALL_EXCEPT, 0u) << "MXCSR flags";
+    EXPECT_EQ(control_word_after, startup_control_word_);
+    EXPECT_TRUE(g_observed.frame_aligned);
+    EXPECT_FALSE(SignalBlocked(SIGFPE));
+  }
+}
+
+// --- The signal frame ---------------------------------------------------------------------------
+//
+// The kernel saves the interrupted floating-point state (the full XSAVE image) at the top of the
+// signal frame, just below the red zone, and reads it back when the handler returns. A handler
+// that writes below the red zone while it runs overwrites the end of that image: the kernel then
+// restores a state that the interrupted thread never had (or, with its end marker hit, drops all
+// but the legacy part). This wrapper copies the image, calls the launcher's handler and compares.
+
+struct FrameCheck {
+  int faults = 0;
+  int intact = 0;
+};
+FrameCheck g_frame_check;
+unsigned char g_fp_image_before[1 << 16];
+unsigned char g_red_zone_before[128];
+
+void ComparingFaultHandler(int signal, siginfo_t* info, void* raw_context) {
+  auto& context = *static_cast<ucontext_t*>(raw_context);
+  const auto* image = reinterpret_cast<const unsigned char*>(context.uc_mcontext.fpregs);
+  const auto* stack = reinterpret_cast<const unsigned char*>(context.uc_mcontext.gregs[REG_RSP]);
+  // The legacy 512-byte area ends with the kernel's software bytes: magic1 "FPXS" and the size
+  // of the whole image including the 4-byte end marker.
+  std::uint32_t magic = 0;
+  std::uint32_t size = 512;
+  std::memcpy(&magic, image + 464, sizeof magic);
+  if (magic == 0x46505853) std::memcpy(&size, image + 468, sizeof size);
+  if (size > sizeof g_fp_image_before) size = sizeof g_fp_image_before;
+  std::memcpy(g_fp_image_before, image, size);
+  std::memcpy(g_red_zone_before, stack - 128, sizeof g_red_zone_before);
+
+  FaultSignalHandler(signal, info, raw_context);
+
+  ++g_frame_check.faults;
+  if (std::memcmp(g_fp_image_before, image, size) == 0 &&
+      std::memcmp(g_red_zone_before, stack - 128, sizeof g_red_zone_before) == 0) {
+    ++g_frame_check.intact;
+  }
+}
+
+NOIPA int FaultWithStackLoweredBy(std::size_t bytes) {
+  void* volatile lowered = __builtin_alloca(bytes);
+  const int value = ReadThroughNull();
+  Barrier();
+  return value + (lowered != nullptr ? 1 : 0);
+}
+
+TEST_F(FaultTest, HandlerLeavesTheSavedStateAndTheRedZoneAlone) {
+  struct sigaction comparing {};
+  comparing.sa_sigaction = ComparingFaultHandler;
+  comparing.sa_flags = SA_SIGINFO;
+  sigemptyset(&comparing.sa_mask);
+  ASSERT_EQ(sigaction(SIGSEGV, &comparing, nullptr), 0);
+  g_frame_check = {};
+  // The saved image is 64-aligned below the red zone: shifting the stack in 16-byte steps puts
+  // the fault at every position relative to it.
+  constexpr int kShifts = 8;
+  for (int shift = 0; shift < kShifts; ++shift) {
+    try {
+      g_int_sink = FaultWithStackLoweredBy(16 * static_cast<std::size_t>(shift) + 1);
+    } catch (const EAccessViolation&) {
+    }
+  }
+  EXPECT_EQ(g_frame_check.faults, kShifts);
+  EXPECT_EQ(g_frame_check.intact, kShifts);
+}
+
+// --- Faults that end the process ----------------------------------------------------------------
+
+// Runs `body` where no handler of the caller's can catch what it raises (the test framework
+// catches everything that leaves a test): an error that leaves it is unhandled. The body runs in
+// a frame of its own: a noexcept function that itself holds clean-ups (temporaries, or a caller's
+// try block after inlining) gets a landing pad that runs them and calls std::terminate with no
+// exception being handled.
+__attribute__((noinline)) void Unguarded(const std::function<void()>& body) noexcept { body(); }
+
+std::string Hex(const void* address) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llX",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));
+  return text;
+}
+
+NOIPA int CallReadThroughNull() {
+  const int value = ReadThroughNull();
+  Barrier();
+  return value;
+}
+
+// A fault that nothing catches: the report gives the faulting instruction on lines 1 and 3 and
+// the return address into the caller first; the exit status is 217.
+TEST_F(FaultTest, UnhandledFaultIsReportedAtTheFaultingInstruction) {
+  ErrorProc = ErrorCodeToException;
+  // The same call, caught, tells where the child's fault will be.
+  try {
+    g_int_sink = CallReadThroughNull();
+  } catch (const EAccessViolation&) {
+  }
+  const std::string address = Hex(CurrentRaise().addr);
+  const std::string caller = Hex(CurrentRaise().frame[0]);
+  EXPECT_EXIT(Unguarded([] {
+                alarm(60);
+                g_int_sink = CallReadThroughNull();
+              }),
+              testing::ExitedWithCode(217),
+              "^An unhandled exception occurred at \\$" + address +
+                  ":\nEAccessViolation: Access violation\n  \\$" + address + "\n  \\$" + caller +
+                  "\n(  \\$[0-9A-F]{16}\n)*\n$");
+}
+
+// A fault while a raise record is being built (here: the back trace runs into an unreadable page
+// of the stack) ends the process at once with 217 and without any report.
+[[noreturn]] NOIPA void RaiseWithBackTraceIntoUnreadablePage() {
+  constexpr std::size_t kPage = 4096;
+  constexpr std::size_t kWords = kPage / sizeof(void*);
+  alignas(kPage) void* pages[2 * kWords];
+  void** record = &pages[kWords - 2];  // a frame record at the end of the first page
+  void** unreadable = &pages[kWords];  // its caller's record at the start of the second
+  unreadable[0] = nullptr;
+  record[0] = unreadable;
+  record[1] = reinterpret_cast<void*>(&RaiseWithBackTraceIntoUnreadablePage);
+  if (mprotect(unreadable, kPage, PROT_NONE) != 0) _exit(1);
+  Raise(std::make_exception_ptr(EProcess("never reported")), CodeAddress(ReadThroughNull), record);
+}
+
+TEST_F(FaultTest, FaultWhileBuildingTheRaiseRecordEndsWith217AndNoReport) {
+  ErrorProc = ErrorCodeToException;
+  EXPECT_EXIT(Unguarded([] {
+                alarm(60);
+                RaiseWithBackTraceIntoUnreadablePage();
+              }),
+              testing::ExitedWithCode(217), "^$");
+}
+
+}  // namespace
+}  // namespace launcher
