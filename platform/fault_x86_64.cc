@@ -56,6 +56,7 @@ constexpr unsigned kOverflow = 0x08;
 constexpr unsigned kUnderflow = 0x10;
 constexpr unsigned kPrecision = 0x20;
 constexpr unsigned kAllFlags = 0x3F;
+constexpr unsigned kMxcsrMaskShift = 7;  // MXCSR's exception masks lie 7 bits above its flags
 
 struct sigaction g_previous[std::size(kFaultSignals)];
 std::uint16_t g_startup_control_word = 0x037F;
@@ -73,8 +74,16 @@ int CodeFromFlags(unsigned flags) noexcept {
 int FloatingPointCode(ucontext_t& context) noexcept {
   _libc_fpstate* state = context.uc_mcontext.fpregs;
   if (state == nullptr) return 200;
-  int code = CodeFromFlags(state->swd & kAllFlags);
-  if (code == 0) code = CodeFromFlags(state->mxcsr & kAllFlags);
+  // Flags are sticky: a masked flag left over from earlier work (the x87 precision flag is set by
+  // almost any x87 operation) did not cause this fault. Only an unmasked flag can trap, so those
+  // are looked at first: the x87 status word against its control word, then MXCSR against its
+  // mask bits. When no unmasked flag is set, any set flag decides, in the same order.
+  const unsigned x87_flags = state->swd & kAllFlags;
+  const unsigned sse_flags = state->mxcsr & kAllFlags;
+  int code = CodeFromFlags(x87_flags & ~state->cwd);
+  if (code == 0) code = CodeFromFlags(sse_flags & ~(state->mxcsr >> kMxcsrMaskShift));
+  if (code == 0) code = CodeFromFlags(x87_flags);
+  if (code == 0) code = CodeFromFlags(sse_flags);
   if (code == 0) code = 200;
   state->cwd = g_startup_control_word;
   state->swd = 0;  // flags cleared, top of stack 0

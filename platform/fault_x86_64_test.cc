@@ -423,6 +423,26 @@ TEST_F(FaultTest, FloatingPointFaultsAreRaisedAndLeaveACleanUnit) {
   }
 }
 
+// Flags are sticky, and almost any x87 operation leaves the (masked) x87 precision flag set. An
+// SSE division by zero that traps afterwards is still a division by zero: only an unmasked flag
+// can have caused the fault.
+TEST_F(FaultTest, StaleMaskedFlagDoesNotDecideTheError) {
+  feclearexcept(FE_ALL_EXCEPT);
+  volatile long double third = 1.0L;
+  third = third / 3.0L;  // x87, inexact: sets the x87 precision flag, masked
+  ASSERT_NE(fetestexcept(FE_INEXACT), 0);
+  ASSERT_EQ(feenableexcept(FE_DIVBYZERO), 0);
+  const char* class_name = "(none)";
+  try {
+    DivideDoubleByZero();
+  } catch (const Exception& error) {
+    class_name = error.ClassName();
+  }
+  fedisableexcept(FE_ALL_EXCEPT);
+  EXPECT_STREQ(class_name, "EZeroDivide");
+  EXPECT_EQ(g_observed.code, 208);
+}
+
 // --- The signal frame ---------------------------------------------------------------------------
 //
 // The kernel saves the interrupted floating-point state (the full XSAVE image) at the top of the
