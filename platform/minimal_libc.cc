@@ -38,7 +38,6 @@ extern "C" {
 
 // Provided by the linker.
 extern const Elf64_Ehdr __ehdr_start __attribute__((visibility("hidden")));
-extern Elf64_Dyn _DYNAMIC[] __attribute__((visibility("hidden")));
 extern char _end[] __attribute__((visibility("hidden")));
 using InitFunction = void (*)(int, char**, char**);
 extern InitFunction __preinit_array_start[] __attribute__((visibility("hidden")));
@@ -443,8 +442,16 @@ __attribute__((no_stack_protector)) uintptr_t LoadBias() noexcept {
 
 // Applies the executable's own relocations. Runs before anything reads a stored address.
 __attribute__((no_stack_protector)) void Relocate(uintptr_t bias) noexcept {
+  // The dynamic section, from the program headers (an executable that is not PIE has none).
+  const Elf64_Dyn* dynamic = nullptr;
+  const Elf64_Phdr* headers = ProgramHeaders();
+  for (unsigned i = 0; i < __ehdr_start.e_phnum; ++i) {
+    if (headers[i].p_type == PT_DYNAMIC) {
+      dynamic = reinterpret_cast<const Elf64_Dyn*>(bias + headers[i].p_vaddr);
+    }
+  }
   uintptr_t rela = 0, rela_size = 0, plt = 0, plt_size = 0, relr = 0, relr_size = 0;
-  for (const Elf64_Dyn* entry = _DYNAMIC; entry->d_tag != DT_NULL; ++entry) {
+  for (const Elf64_Dyn* entry = dynamic; entry != nullptr && entry->d_tag != DT_NULL; ++entry) {
     switch (entry->d_tag) {
       case DT_RELA:
         rela = bias + entry->d_un.d_ptr;
