@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -235,13 +236,14 @@ class FaultInjection : public testing::TestWithParam<Fault> {
     const Fault& fault = GetParam();
     const std::string match = Substitute(fault.match, java);
     auto matches = [&](const TracedCall& call) { return call.text.rfind(match, 0) == 0; };
-    pid_t process = 0;
+    const std::vector<TracedCall> calls = CallsIn(trace, fault.call);
+    const auto first = std::find_if(calls.begin(), calls.end(), matches);
+    if (first == calls.end()) return 0;
     int number = 0;
     int chosen = 0;
     int seen = 0;
-    for (const TracedCall& call : CallsIn(trace, fault.call)) {
-      if (process == 0 && matches(call)) process = call.pid;
-      if (process == 0 || call.pid != process) continue;
+    for (const TracedCall& call : calls) {
+      if (call.pid != first->pid) continue;
       ++number;
       if (matches(call) && (++seen == fault.occurrence || fault.occurrence == 0)) chosen = number;
     }
