@@ -12,18 +12,43 @@
 #   - control-flow protection (indirect-branch tracking and shadow-stack compatibility marks).
 # All of it applies to the code that goes into the launcher binary: the two libraries and the
 # executable. It stays valid for a static PIE (-static-pie) link as well.
+# LAUNCHER_HARDENING_EXCLUDE names protections to leave out, only to measure what each costs
+# (tests/reliability/hardening_cost.sh): pie, relro, now, stack-protector, fortify, stack-clash,
+# cet. The build that ships excludes nothing, and a CTest check reads the binary for all of them.
+set(LAUNCHER_HARDENING_EXCLUDE "" CACHE STRING "Protections left out (for measuring only)")
+
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES C CXX)
 
-set(launcher_hardening_compile_options
-    -fstack-protector-strong
-    -fstack-clash-protection
-    -fcf-protection=full
-    $<$<AND:$<NOT:$<CONFIG:Debug>>,$<COMPILE_LANGUAGE:C,CXX>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>)
+set(launcher_hardening_compile_options)
+set(launcher_hardening_link_options)
+if(NOT "stack-protector" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  list(APPEND launcher_hardening_compile_options -fstack-protector-strong)
+endif()
+if(NOT "stack-clash" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  list(APPEND launcher_hardening_compile_options -fstack-clash-protection)
+endif()
+if(NOT "cet" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  list(APPEND launcher_hardening_compile_options -fcf-protection=full)
+endif()
+if(NOT "fortify" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  list(APPEND launcher_hardening_compile_options
+       $<$<AND:$<NOT:$<CONFIG:Debug>>,$<COMPILE_LANGUAGE:C,CXX>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>)
+endif()
+if(NOT "relro" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  list(APPEND launcher_hardening_link_options LINKER:-z,relro)
+endif()
+if(NOT "now" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  list(APPEND launcher_hardening_link_options LINKER:-z,now)
+endif()
+set(launcher_pie ON)
+if("pie" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
+  set(launcher_pie OFF)
+  list(APPEND launcher_hardening_compile_options -fno-pie)
+endif()
 
 foreach(target launcher_platform launcher_core launcher)
-  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ${launcher_pie})
   target_compile_options(${target} PRIVATE ${launcher_hardening_compile_options})
 endforeach()
-
-target_link_options(launcher PRIVATE LINKER:-z,relro,-z,now)
+target_link_options(launcher PRIVATE ${launcher_hardening_link_options})
