@@ -132,19 +132,30 @@ LAUNCHER_NOINLINE void CheckFileResult() {
 
 void ReadSettings(ByteString& JavaHome, ByteString& ModulePath, ByteString& AddModules,
                   ByteString& MainClass) {
-  TextLineReader reader;
-  reader.Open("init.ini");
+  {
+    TextLineReader reader;
+    reader.Open("init.ini");
+    if (reader.IsOpen()) {
+      CheckFileResult();
+      reader.ReadLine(JavaHome);
+      CheckFileResult();
+      reader.ReadLine(ModulePath);
+      CheckFileResult();
+      reader.ReadLine(AddModules);
+      CheckFileResult();
+      reader.ReadLine(MainClass);
+      CheckFileResult();
+      reader.Close();
+      CheckFileResult();
+      return;
+    }
+  }
+  // The open failed (a launch without init.ini takes this way every time): the reader holds
+  // nothing and is gone, so the error raised here leaves ReadSettings without a clean-up to run,
+  // which would cost the unwinder a second start. The empty statement after the call keeps it a
+  // call, never a jump: its return address into ReadSettings is where the error is raised.
   CheckFileResult();
-  reader.ReadLine(JavaHome);
-  CheckFileResult();
-  reader.ReadLine(ModulePath);
-  CheckFileResult();
-  reader.ReadLine(AddModules);
-  CheckFileResult();
-  reader.ReadLine(MainClass);
-  CheckFileResult();
-  reader.Close();
-  CheckFileResult();
+  __asm__ volatile("");
 }
 
 }  // namespace launcher
