@@ -182,7 +182,7 @@ void* Map(size_t length) noexcept {
   return Checked(result) == -1 ? nullptr : reinterpret_cast<void*>(result);
 }
 
-void* AllocateBlock(size_t size) noexcept {
+void* AllocateBlock(size_t size, bool may_carve = true) noexcept {
   if (size > (size_t{1} << 62)) {
     launcher_libc_errno = 12;  // ENOMEM
     return nullptr;
@@ -190,11 +190,12 @@ void* AllocateBlock(size_t size) noexcept {
   const size_t needed = size + kHeader;
   Header* header;
   if (needed > kLargestSmall) {
-    // A large block that fits what is left of the current arena is cut from its top end and
-    // never given back: the C++ run-time's emergency pool for exceptions, allocated before main,
-    // then costs neither a mapping nor more than the page its header is written to.
+    // A large new block (not a grown one) that fits what is left of the current arena is cut
+    // from its top end and never given back: the C++ run-time's emergency pool for exceptions,
+    // allocated before main, then costs neither a mapping nor more than the page its header is
+    // written to.
     const size_t carved = RoundUp(needed, 16);
-    if (static_cast<size_t>(g_bump_end - g_bump) >= carved) {
+    if (may_carve && static_cast<size_t>(g_bump_end - g_bump) >= carved) {
       g_bump_end -= carved;
       header = reinterpret_cast<Header*>(g_bump_end);
       *header = {kCarved, carved};
@@ -265,7 +266,8 @@ void* ResizeBlock(void* block, size_t size) noexcept {
     return reinterpret_cast<char*>(header) + kHeader;
   }
   if (needed <= header->length) return block;
-  void* grown = AllocateBlock(size);
+  // A block that grows is likely to grow again: past the small sizes it becomes a mapping.
+  void* grown = AllocateBlock(size, false);
   if (grown == nullptr) return nullptr;
   CopyForward(grown, block, header->length - kHeader);
   FreeBlockAt(block);
