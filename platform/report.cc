@@ -31,7 +31,8 @@ struct FreeDeleter {
 };
 
 // The readable name of the class of the exception being handled, for errors that are not of
-// class Exception: the demangled type name where that works, the raw one otherwise.
+// class Exception: the C++ run-time's demangled name where it gives one, else the name read by
+// DemangleClassName, else the raw name.
 template <typename Write>
 bool WriteForeignClassName(Write&& write) {
   const std::type_info* type = abi::__cxa_current_exception_type();
@@ -39,7 +40,9 @@ bool WriteForeignClassName(Write&& write) {
   int status = 0;
   std::unique_ptr<char, FreeDeleter> readable(
       abi::__cxa_demangle(type->name(), nullptr, nullptr, &status));
-  return write(status == 0 && readable ? readable.get() : type->name());
+  if (status == 0 && readable) return write(readable.get());
+  char simple[kReadableNameCapacity];
+  return write(DemangleClassName(type->name(), simple) ? simple : type->name());
 }
 
 void WriteRunErrorReport() noexcept {
@@ -74,6 +77,55 @@ void WriteRunErrorReport() noexcept {
 }
 
 }  // namespace
+
+bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) noexcept {
+  static constexpr struct {
+    char code;
+    const char* name;
+  } kBuiltins[] = {{'v', "void"},          {'b', "bool"},          {'c', "char"},
+                   {'a', "signed char"},   {'h', "unsigned char"}, {'s', "short"},
+                   {'t', "unsigned short"}, {'i', "int"},          {'j', "unsigned int"},
+                   {'l', "long"},          {'m', "unsigned long"}, {'x', "long long"},
+                   {'y', "unsigned long long"}, {'f', "float"},    {'d', "double"},
+                   {'e', "long double"}};
+  std::string_view rest(mangled);
+  std::size_t used = 0;
+  const auto put = [&](std::string_view text) {
+    if (text.size() >= kReadableNameCapacity - used) return false;
+    for (char byte : text) out[used++] = byte;
+    out[used] = '\0';
+    return true;
+  };
+  if (rest.size() == 1) {
+    for (const auto& builtin : kBuiltins) {
+      if (builtin.code == rest[0]) return put(builtin.name);
+    }
+    return false;
+  }
+  // A nested name N...E, or a single name; each part is <length><identifier>, "St" is std::.
+  const bool nested = !rest.empty() && rest.front() == 'N';
+  if (nested) rest.remove_prefix(1);
+  bool first = true;
+  while (!rest.empty() && !(nested && rest == "E")) {
+    std::string_view part;
+    if (rest.substr(0, 2) == "St") {
+      part = "std";
+      rest.remove_prefix(2);
+    } else {
+      std::size_t length = 0;
+      std::size_t digits = 0;
+      while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9' && length < 1000) {
+        length = length * 10 + static_cast<std::size_t>(rest[digits++] - '0');
+      }
+      if (digits == 0 || length == 0 || length > rest.size() - digits) return false;
+      part = rest.substr(digits, length);
+      rest.remove_prefix(digits + length);
+    }
+    if ((!first && !put("::")) || !put(part)) return false;
+    first = false;
+  }
+  return !first && (nested ? rest == "E" : rest.empty());
+}
 
 void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int FrameCount,
                           const void* const* Frame) {

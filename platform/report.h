@@ -2,6 +2,7 @@
 // error report of the fallback path, the exit status and Shutdown.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 
@@ -14,6 +15,14 @@ extern int ExitCode;
 // `Frame[0..FrameCount)` to standard error. Stops at the first write that fails.
 void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int FrameCount,
                           const void* const* Frame);
+
+inline constexpr std::size_t kReadableNameCapacity = 256;
+
+// Reads the common forms of a compiler-written class name (Itanium C++ ABI) without allocating:
+// a built-in type ("i" is int), a plain name ("5Error"), std:: names ("St13runtime_error") and
+// nested names ("N5outer5InnerE"). Writes the readable name into `out` and returns true, or
+// returns false for any other form.
+bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) noexcept;
 
 // The run-time error record of the fallback path (before start-up has set the hooks).
 void RecordRunError(int code, const void* address, const void* frame) noexcept;

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
+#include <typeinfo>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -466,6 +468,47 @@ TEST(ShutdownTest, FlushesStandardOutputThenStandardErrorAndEnds) {
               }),
               testing::ExitedWithCode(0),
               Exactly("output text, written second; error text, written first; "));
+}
+
+}  // namespace
+}  // namespace launcher
+
+namespace launcher {
+namespace {
+
+// The allocation-free reading of class names that the report falls back on where the C++
+// run-time gives no demangled name (the release launcher carries no full demangler).
+TEST(DemangleClassNameTest, ReadsTheCommonFormsAndRefusesTheRest) {
+  const struct {
+    const char* mangled;
+    const char* readable;  // nullptr: not read
+  } kCases[] = {
+      {typeid(int).name(), "int"},
+      {typeid(unsigned long).name(), "unsigned long"},
+      {typeid(std::runtime_error).name(), "std::runtime_error"},
+      {typeid(std::bad_alloc).name(), "std::bad_alloc"},
+      {"N5outer5InnerE", "outer::Inner"},
+      {"NSt3__110error_codeE", "std::__1::error_code"},
+      {"5Error", "Error"},
+      {"PKc", nullptr},           // a pointer type
+      {"N5outerE5extra", nullptr}, // text after the nested name
+      {"N5outer", nullptr},       // no end
+      {"9short", nullptr},        // a length beyond the text
+      {"", nullptr},
+      {"z", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.mangled);
+    char out[kReadableNameCapacity];
+    const bool read = DemangleClassName(c.mangled, out);
+    EXPECT_EQ(read, c.readable != nullptr);
+    if (read && c.readable != nullptr) {
+      EXPECT_STREQ(out, c.readable);
+    }
+  }
+  char out[kReadableNameCapacity];
+  const std::string huge = "N3xxx300" + std::string(300, 'y') + "E";
+  EXPECT_FALSE(DemangleClassName(huge.c_str(), out)) << "longer than the buffer";
 }
 
 }  // namespace
