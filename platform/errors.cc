@@ -1,6 +1,7 @@
 #include "platform/errors.h"
 
 #include <cxxabi.h>
+#include <unistd.h>
 #include <unwind.h>
 
 #include <cstdio>
@@ -105,6 +106,13 @@ RaiseRecord ForeignRaiseRecord() noexcept {
 // std::terminate's handler: the error was not caught anywhere. The stack still stands as it was
 // at the raise, since nothing has been unwound.
 [[noreturn]] void OnUnhandledError() noexcept {
+  // An error raised while an unhandled error is being reported or the process is ending (a fault
+  // while the report is written, say) ends the process at once with 217. Nothing more is
+  // written: the report never starts over, and after a fault inside a write the error stream's
+  // buffer may hold text that already went out.
+  static bool handling = false;
+  if (handling) ::_exit(kRunErrorUnhandled);
+  handling = true;
   const std::exception_ptr current = std::current_exception();
   if (ExceptProc != nullptr) {
     if (const RaiseRecord* record = current ? RecordOf(current) : nullptr) {
