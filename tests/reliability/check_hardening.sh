@@ -2,11 +2,14 @@
 # Reads the built launcher and fails when a protection of the hardened build is missing:
 #   PIE           ELF type DYN with the PIE flag in DT_FLAGS_1
 #   full RELRO    a GNU_RELRO segment, and BIND_NOW (DT_FLAGS BIND_NOW or DT_FLAGS_1 NOW)
-#   canary        __stack_chk_fail referenced, or the canary load (%fs:0x28) in the code
-#   fortify       at least one __*_chk function of the C library in use
+#   canary        calls to __stack_chk_fail in the code
+#   fortify       calls to a checking function of the C library (__snprintf_chk, __memcpy_chk...)
+# The two are read from the call sites, not from the symbol table: a C library linked in
+# statically defines these functions whether or not the launcher's code calls them.
 #   CET           IBT and SHSTK in .note.gnu.property of every object built from the launcher's
-#                 sources, and of the executable itself whenever the toolchain's start files
-#                 carry them (the linker keeps a property only if every input has it)
+#                 sources, and of the executable itself unless it starts through the system C
+#                 library's start files and they lack them (the linker keeps a property only if
+#                 every input has it)
 # Usage: check_hardening.sh LAUNCHER "OBJECT;OBJECT;..."
 set -uo pipefail
 
@@ -19,7 +22,6 @@ pass() { echo "ok: $*"; }
 header=$(readelf -h "$binary") || { echo "cannot read $binary"; exit 1; }
 dynamic=$(readelf -d "$binary" 2>/dev/null)
 segments=$(readelf -lW "$binary")
-symbols=$(readelf -sW --dyn-syms "$binary" | awk '{print $8}' | sed 's/@.*//' | sort -u)
 
 if grep -q 'Type:[[:space:]]*DYN' <<<"$header" && grep -Eq 'FLAGS_1.*\bPIE\b' <<<"$dynamic"; then
   pass "position-independent executable"
@@ -34,22 +36,25 @@ else
   fail "BIND_NOW (full RELRO needs -z now)"
 fi
 
-if grep -qx '__stack_chk_fail' <<<"$symbols"; then
-  pass "stack protector (__stack_chk_fail referenced)"
-elif objdump -d --no-show-raw-insn "$binary" | grep -q '%fs:0x28'; then
-  pass "stack protector (canary loads in the code)"
+# Calls and tail calls, direct or through the PLT: "call 1234 <__stack_chk_fail@plt>".
+called=$(objdump -d --no-show-raw-insn "$binary" |
+         grep -oE '(call|jmp) +[0-9a-f]+ <[^>+]+>' | sed -E 's/.*<([^@>]+).*/\1/' | sort | uniq -c)
+canaries=$(awk '$2 == "__stack_chk_fail" {print $1}' <<<"$called")
+if [[ -n $canaries ]]; then
+  pass "stack protector ($canaries calls to __stack_chk_fail)"
 else
-  fail "stack protector (no __stack_chk_fail, no canary)"
+  fail "stack protector (no call to __stack_chk_fail)"
 fi
 
-checked=$(grep -E '^__[a-z_]+_chk$' <<<"$symbols" | grep -v '^__stack_chk' | tr '\n' ' ')
+checked=$(awk '$2 ~ /^__[a-z0-9_]+_chk$/ && $2 != "__stack_chk_fail" && $2 != "__chk_fail" {
+                 printf "%s%s", sep, $2; sep = " " }' <<<"$called")
 if [[ -n $checked ]]; then
-  pass "_FORTIFY_SOURCE (${checked% })"
+  pass "_FORTIFY_SOURCE (calls $checked)"
 else
-  fail "_FORTIFY_SOURCE (no __*_chk function in use)"
+  fail "_FORTIFY_SOURCE (no call to a checking function __*_chk)"
 fi
 
-has_cet() { readelf -n "$1" 2>/dev/null | grep -Eq 'x86 feature: .*IBT.*SHSTK'; }
+has_cet() { grep -Eq 'x86 feature: .*IBT.*SHSTK' <<<"$(readelf -n "$1" 2>/dev/null)"; }
 unmarked=()
 for object in "${objects[@]}"; do
   [[ -n $object ]] || continue
@@ -64,7 +69,8 @@ else
 fi
 if has_cet "$binary"; then
   pass "CET (IBT, SHSTK) in the executable"
-else
+elif ((${#unmarked[@]} == 0)) && grep -q '__libc_start_main' <<<"$(readelf -sW --dyn-syms "$binary")"; then
+  # Linked with the system C library's start-up: the property needs its start files too.
   toolchain_unmarked=()
   for start in crt1.o Scrt1.o crti.o crtn.o; do
     path=$(${CC:-gcc} -print-file-name="$start")
@@ -76,6 +82,8 @@ else
   else
     fail "CET (IBT, SHSTK) in the executable, though every start file carries it"
   fi
+elif ((${#unmarked[@]} == 0)); then
+  fail "CET (IBT, SHSTK) in the executable, though every object of the launcher carries it"
 fi
 
 if ((failures)); then
