@@ -22,6 +22,7 @@ cmake --build "$build"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/new"
+export TMPDIR=$work  # the target's own working directory goes there too, even after a crash
 echo "corpus: $(find "$here/corpus" -type f | wc -l) committed inputs"
 "$build/settings_fuzz" -max_total_time="$seconds" -runs="$runs" -max_len=4096 -timeout=10 \
   -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/failure-" \

@@ -168,10 +168,12 @@ void PipeWay(std::string_view data, const std::vector<ReferenceLine>& lines) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // ReadSettings reads init.ini from the working directory: each input is read in a directory of
   // its own, and the fuzzer's directory (where its corpus paths lead) is back afterwards.
-  char pattern[] = "/tmp/settings-fuzz-XXXXXX";
-  Check(mkdtemp(pattern) != nullptr, "cannot make a working directory");
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base ? base : "/tmp") + "/settings-fuzz-XXXXXX";
+  Check(mkdtemp(pattern.data()) != nullptr, "cannot make a working directory");
   g_original_directory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  g_work_directory = open(pattern, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  g_work_directory = open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   Check(g_original_directory >= 0 && g_work_directory >= 0, "cannot open the directories");
   static const std::string directory = pattern;
   std::atexit([] {
