@@ -34,6 +34,7 @@
 
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/syscall.h"
 
 extern "C" void launcher_fault_trampoline();
 
@@ -139,7 +140,7 @@ void InstallFaultSignalHandlers() noexcept {
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    sigaction(kFaultSignals[i], &action, &g_previous[i]);
+    Sys([&] { return sigaction(kFaultSignals[i], &action, &g_previous[i]); });
   }
 }
 

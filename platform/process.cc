@@ -31,15 +31,20 @@ struct ChildFailure {
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
                                    const char* directory, volatile ChildFailure* failure,
                                    int* fork_error) noexcept {
+  // vfork is called in this frame, not through a helper that returns: the child runs on this
+  // frame until it has started the program or ended.
   const pid_t pid = ::vfork();
   if (pid == 0) {
-    if (directory != nullptr && ::chdir(directory) != 0) {
-      failure->error = errno;
-      failure->stage = ChildStage::kChangeDirectory;
-      ::_exit(127);
+    if (directory != nullptr) {
+      const SysResult changed = Sys([&] { return ::chdir(directory); });
+      if (!changed.Ok()) {
+        failure->error = changed.error;
+        failure->stage = ChildStage::kChangeDirectory;
+        ::_exit(127);
+      }
     }
-    ::execve(path, argv, envp);
-    failure->error = errno;
+    const SysResult executed = Sys([&] { return ::execve(path, argv, envp); });
+    failure->error = executed.error;
     failure->stage = ChildStage::kExecute;
     ::_exit(127);
   }
