@@ -15,88 +15,13 @@
 #include "gtest/gtest.h"
 #include "platform/byte_string.h"
 #include "platform/process.h"
-
-// libgcc's look-up of the unwind information that covers a code address; `func` is the start of
-// the function it describes.
-struct dwarf_eh_bases {
-  void* tbase;
-  void* dbase;
-  void* func;
-};
-extern "C" const void* _Unwind_Find_FDE(void* pc, dwarf_eh_bases* bases);
+#include "tests/support/error_testing.h"
 
 namespace launcher {
 namespace {
 
-#define NOIPA __attribute__((noinline, noipa))
+using ErrorsTest = ErrorHooksTest;
 
-inline void Barrier() { __asm__ volatile("" ::: "memory"); }
-
-const void* FunctionContaining(const void* address) {
-  dwarf_eh_bases bases{};
-  if (_Unwind_Find_FDE(const_cast<void*>(address), &bases) == nullptr) return nullptr;
-  return bases.func;
-}
-
-const void* At(std::uintptr_t address) { return reinterpret_cast<const void*>(address); }
-
-std::string Hex(const void* address) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llX",
-                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));
-  return text;
-}
-
-// A death-test pattern that matches exactly `text`.
-std::string Exactly(std::string_view text) {
-  std::string pattern = "^";
-  for (const char c : text) {
-    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
-    pattern += c;
-  }
-  return pattern + "$";
-}
-
-// Runs `body` where no handler of the caller's can catch what it raises (the test framework
-// catches everything that leaves a test): an error that leaves it is unhandled. The body runs in
-// a frame of its own: a noexcept function that itself holds clean-ups (temporaries, or a caller's
-// try block after inlining) gets a landing pad that runs them and calls std::terminate with no
-// exception being handled.
-__attribute__((noinline)) void Unguarded(const std::function<void()>& body) noexcept { body(); }
-
-// A chain of frame records as the stack holds them: each record gives the caller's record, which
-// lies above it, and the return address into the caller. Lives on the stack, where the back trace
-// is willing to follow it.
-struct FrameRecord {
-  const FrameRecord* caller;
-  const void* return_address;
-};
-
-// Links records[0..count) upward, the last one without a caller; return address i is 0x1000 + i.
-template <std::size_t N>
-void LinkChain(FrameRecord (&records)[N], std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    records[i] = {i + 1 < count ? &records[i + 1] : nullptr, At(0x1000 + i)};
-  }
-}
-
-// The hooks as start-up sets them; the previous ones back afterwards.
-class ErrorsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    saved_error_proc_ = ErrorProc;
-    saved_except_proc_ = ExceptProc;
-    SetUpErrorHooks();
-  }
-  void TearDown() override {
-    ErrorProc = saved_error_proc_;
-    ExceptProc = saved_except_proc_;
-  }
-
- private:
-  TErrorProc saved_error_proc_ = nullptr;
-  TExceptProc saved_except_proc_ = nullptr;
-};
 
 // --- Run-time error codes -----------------------------------------------------------------------
 

@@ -18,37 +18,13 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/support/error_testing.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/process.h"
 
-// libgcc's look-up of the unwind information that covers a code address; `func` is the start of
-// the function it describes.
-struct dwarf_eh_bases {
-  void* tbase;
-  void* dbase;
-  void* func;
-};
-extern "C" const void* _Unwind_Find_FDE(void* pc, dwarf_eh_bases* bases);
-
 namespace launcher {
 namespace {
-
-#define NOIPA __attribute__((noinline, noipa))
-
-// Keeps the compiler from turning a call just before it into a tail call.
-inline void Barrier() { __asm__ volatile("" ::: "memory"); }
-
-const void* FunctionContaining(const void* address) {
-  dwarf_eh_bases bases{};
-  if (_Unwind_Find_FDE(const_cast<void*>(address), &bases) == nullptr) return nullptr;
-  return bases.func;
-}
-
-template <typename F>
-const void* CodeAddress(F* function) {
-  return reinterpret_cast<const void*>(function);
-}
 
 // --- Code that faults ---------------------------------------------------------------------------
 //
@@ -510,20 +486,6 @@ TEST_F(FaultTest, HandlerLeavesTheSavedStateAndTheRedZoneAlone) {
 }
 
 // --- Faults that end the process ----------------------------------------------------------------
-
-// Runs `body` where no handler of the caller's can catch what it raises (the test framework
-// catches everything that leaves a test): an error that leaves it is unhandled. The body runs in
-// a frame of its own: a noexcept function that itself holds clean-ups (temporaries, or a caller's
-// try block after inlining) gets a landing pad that runs them and calls std::terminate with no
-// exception being handled.
-__attribute__((noinline)) void Unguarded(const std::function<void()>& body) noexcept { body(); }
-
-std::string Hex(const void* address) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llX",
-                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));
-  return text;
-}
 
 NOIPA int CallReadThroughNull() {
   const int value = ReadThroughNull();
