@@ -64,9 +64,12 @@ std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string
   std::ifstream trace(trace_path);
   std::string line;
   while (std::getline(trace, line)) {
+    // strace pads the process ID to a common width: "300   name(" as well as "12345 name(".
     const auto space = line.find(' ');
     if (space == std::string::npos) continue;
-    const std::string text = line.substr(space + 1);
+    const auto start = line.find_first_not_of(' ', space);
+    if (start == std::string::npos) continue;
+    const std::string text = line.substr(start);
     if (text.compare(0, name.size() + 1, name + "(") != 0) continue;
     calls.push_back({static_cast<pid_t>(std::stol(line.substr(0, space))), text});
   }
