@@ -195,8 +195,9 @@ __attribute__((used, noreturn)) void floor_main(long* stack) {
     Copy(at, "bin/java", 9);
   }
 
-  char* args[] = {g.java,      "--module-path", g.lines[1], "--add-modules", g.lines[2],
-                  "-classpath", g.classpath,     g.lines[3], 0};
+  char* args[] = {g.java,          "--module-path", g.lines[1],
+                  "--add-modules", g.lines[2],      "-classpath",
+                  g.classpath,     g.lines[3],      0};
   const char* program = Find(g.java, envp);
   if (program != 0) {
     const long pid = floor_spawn(program, args, envp);

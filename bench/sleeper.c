@@ -25,13 +25,13 @@ __asm__(
     "  hlt\n");
 
 __attribute__((used, noreturn)) void sleeper_main(void) {
-  const int pid = (int)Syscall3(39, 0, 0, 0);          // getpid
-  Syscall3(1, 3, (long)&pid, sizeof pid);              // write
-  Syscall3(3, 3, 0, 0);                                // close
+  const int pid = (int)Syscall3(39, 0, 0, 0);  // getpid
+  Syscall3(1, 3, (long)&pid, sizeof pid);      // write
+  Syscall3(3, 3, 0, 0);                        // close
   Timespec delay = {30, 0};
   while (Syscall3(35, (long)&delay, (long)&delay, 0) == -4) {  // nanosleep, resumed on EINTR
   }
-  Syscall3(231, 0, 0, 0);                              // exit_group
+  Syscall3(231, 0, 0, 0);  // exit_group
   for (;;) {
   }
 }

@@ -12,8 +12,8 @@ ByteString JavaExecutableFor(ByteString& JavaHome) {
 
 JavaArguments JavaArgumentsFor(ByteString ModulePath, ByteString AddModules,
                                const ByteString& LauncherDir, ByteString MainClass) {
-  return {"--module-path", std::move(ModulePath), "--add-modules", std::move(AddModules),
-          "-classpath",    LauncherDir + "/",      std::move(MainClass)};
+  return {"--module-path", std::move(ModulePath), "--add-modules",     std::move(AddModules),
+          "-classpath",    LauncherDir + "/",     std::move(MainClass)};
 }
 
 }  // namespace launcher

@@ -54,11 +54,11 @@ class Exception {
 };
 
 // Declares an error class `Name` derived from `Base` that reports `Name` as its class name.
-#define LAUNCHER_ERROR_CLASS(Name, Base)                                  \
-  class Name : public Base {                                              \
-   public:                                                                \
-    using Base::Base;                                                     \
-    const char* ClassName() const noexcept override { return #Name; }     \
+#define LAUNCHER_ERROR_CLASS(Name, Base)                              \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 LAUNCHER_ERROR_CLASS(EExternal, Exception);

@@ -22,7 +22,6 @@ namespace {
 
 using ErrorsTest = ErrorHooksTest;
 
-
 // --- Run-time error codes -----------------------------------------------------------------------
 
 struct CodeCase {

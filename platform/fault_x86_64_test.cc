@@ -18,10 +18,10 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/error_testing.h"
 #include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/process.h"
+#include "tests/support/error_testing.h"
 
 namespace launcher {
 namespace {

@@ -137,20 +137,19 @@ void TProcess::Execute() {
 
   volatile ChildFailure failure;
   int fork_error = 0;
-  const pid_t pid =
-      StartChild(path.c_str(), arguments.data(), envp,
-                 current_directory_.empty() ? nullptr : current_directory_.c_str(), &failure,
-                 &fork_error);
+  const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
+                               current_directory_.empty() ? nullptr : current_directory_.c_str(),
+                               &failure, &fork_error);
   if (pid < 0) RaiseError<EProcess>("Failed to Fork process");
   if (failure.stage != ChildStage::kNone) {
     // The child has ended without starting the program: collect it, then report.
     int status = 0;
     Sys([&] { return ::wait4(pid, &status, 0, nullptr); });
     const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
-    RaiseError<EProcess>(ByteString(in_directory ? "Failed to change directory to \""
-                                                  : "Failed to execute \"") +
-                         (in_directory ? current_directory_.c_str() : path.c_str()) + "\": " +
-                         std::strerror(failure.error));
+    RaiseError<EProcess>(
+        ByteString(in_directory ? "Failed to change directory to \"" : "Failed to execute \"") +
+        (in_directory ? current_directory_.c_str() : path.c_str()) +
+        "\": " + std::strerror(failure.error));
   }
   process_id_ = pid;
   running_ = true;

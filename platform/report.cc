@@ -52,7 +52,9 @@ void WriteRunErrorReport() noexcept {
   const char* code_end = std::to_chars(code, code + sizeof code, g_run_error.code).ptr;
   FormatAddress(g_run_error.address, address);
   const std::string_view address_text(address, sizeof address);
-  if (!err.WriteLine({"Runtime error ", {code, static_cast<std::size_t>(code_end - code)}, " at $",
+  if (!err.WriteLine({"Runtime error ",
+                      {code, static_cast<std::size_t>(code_end - code)},
+                      " at $",
                       address_text}) ||
       !err.WriteLine({"  $", address_text})) {
     return;
@@ -82,11 +84,21 @@ bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) 
   static constexpr struct {
     char code;
     const char* name;
-  } kBuiltins[] = {{'v', "void"},          {'b', "bool"},          {'c', "char"},
-                   {'a', "signed char"},   {'h', "unsigned char"}, {'s', "short"},
-                   {'t', "unsigned short"}, {'i', "int"},          {'j', "unsigned int"},
-                   {'l', "long"},          {'m', "unsigned long"}, {'x', "long long"},
-                   {'y', "unsigned long long"}, {'f', "float"},    {'d', "double"},
+  } kBuiltins[] = {{'v', "void"},
+                   {'b', "bool"},
+                   {'c', "char"},
+                   {'a', "signed char"},
+                   {'h', "unsigned char"},
+                   {'s', "short"},
+                   {'t', "unsigned short"},
+                   {'i', "int"},
+                   {'j', "unsigned int"},
+                   {'l', "long"},
+                   {'m', "unsigned long"},
+                   {'x', "long long"},
+                   {'y', "unsigned long long"},
+                   {'f', "float"},
+                   {'d', "double"},
                    {'e', "long double"}};
   std::string_view rest(mangled);
   std::size_t used = 0;

@@ -15,12 +15,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <new>
-#include <typeinfo>
 #include <functional>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "gtest/gtest.h"
 #include "platform/errors.h"
@@ -75,7 +75,6 @@ std::string CapturedStdErr(const std::function<void()>& write) {
   close(file);
   return text;
 }
-
 
 // --- The unhandled-error report -----------------------------------------------------------------
 
@@ -420,10 +419,10 @@ TEST(DemangleClassNameTest, ReadsTheCommonFormsAndRefusesTheRest) {
       {"N5outer5InnerE", "outer::Inner"},
       {"NSt3__110error_codeE", "std::__1::error_code"},
       {"5Error", "Error"},
-      {"PKc", nullptr},           // a pointer type
-      {"N5outerE5extra", nullptr}, // text after the nested name
-      {"N5outer", nullptr},       // no end
-      {"9short", nullptr},        // a length beyond the text
+      {"PKc", nullptr},             // a pointer type
+      {"N5outerE5extra", nullptr},  // text after the nested name
+      {"N5outer", nullptr},         // no end
+      {"9short", nullptr},          // a length beyond the text
       {"", nullptr},
       {"z", nullptr},
   };

@@ -15,9 +15,9 @@ struct SysResult {
 };
 
 enum class Retry {
-  kNever,                // report EINTR like any other failure
-  kOnInterrupt,          // repeat while the call fails with EINTR
-  kOnInterruptOrAgain,   // repeat on EINTR and EAGAIN (reads of the settings file)
+  kNever,               // report EINTR like any other failure
+  kOnInterrupt,         // repeat while the call fails with EINTR
+  kOnInterruptOrAgain,  // repeat on EINTR and EAGAIN (reads of the settings file)
 };
 
 // Runs `call` (a callable returning the system call's result, -1 on failure with errno set) until

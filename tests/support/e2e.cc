@@ -112,8 +112,8 @@ RunResult RunProgram(const std::string& program, const RunOptions& options) {
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  std::vector<std::string> argv_text = options.argv.empty() ? std::vector<std::string>{program}
-                                                            : options.argv;
+  std::vector<std::string> argv_text =
+      options.argv.empty() ? std::vector<std::string>{program} : options.argv;
   std::vector<char*> argv;
   for (auto& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -209,14 +209,22 @@ JavaRecord ReadJavaRecord(const std::string& path) {
     if (tab == std::string::npos) continue;
     const std::string key = line.substr(0, tab);
     const std::string value = Unescape(line.substr(tab + 1));
-    if (key == "arg") record.args.push_back(value);
-    else if (key == "cwd") record.cwd = value;
-    else if (key == "env") record.env.push_back(value);
-    else if (key == "fd") record.fds.push_back(value);
-    else if (key == "sig") record.signals.push_back(value);
-    else if (key == "blocked") record.blocked.push_back(value);
-    else if (key == "pgrp") record.pgrp = value;
-    else if (key == "exe") record.exe = value;
+    if (key == "arg")
+      record.args.push_back(value);
+    else if (key == "cwd")
+      record.cwd = value;
+    else if (key == "env")
+      record.env.push_back(value);
+    else if (key == "fd")
+      record.fds.push_back(value);
+    else if (key == "sig")
+      record.signals.push_back(value);
+    else if (key == "blocked")
+      record.blocked.push_back(value);
+    else if (key == "pgrp")
+      record.pgrp = value;
+    else if (key == "exe")
+      record.exe = value;
   }
   return record;
 }

@@ -88,7 +88,7 @@ struct JavaRecord {
   std::vector<std::string> args;
   std::string cwd;
   std::vector<std::string> env;
-  std::vector<std::string> fds;  // "<number> <target>"
+  std::vector<std::string> fds;      // "<number> <target>"
   std::vector<std::string> signals;  // "<number> ignore|handler"
   std::vector<std::string> blocked;
   std::string pgrp;

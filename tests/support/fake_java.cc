@@ -149,8 +149,10 @@ int main(int argc, char** argv) {
     for (int sig = 1; sig < NSIG; ++sig) {
       struct sigaction action {};
       if (sigaction(sig, nullptr, &action) != 0) continue;
-      if (action.sa_handler == SIG_IGN) add("sig", std::to_string(sig) + " ignore");
-      else if (action.sa_handler != SIG_DFL) add("sig", std::to_string(sig) + " handler");
+      if (action.sa_handler == SIG_IGN)
+        add("sig", std::to_string(sig) + " ignore");
+      else if (action.sa_handler != SIG_DFL)
+        add("sig", std::to_string(sig) + " handler");
       if (sigismember(&blocked, sig) == 1) add("blocked", std::to_string(sig));
     }
     add("pgrp", std::to_string(getpgrp()) + " " + std::to_string(tcgetpgrp(0)));
