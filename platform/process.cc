@@ -27,10 +27,9 @@ struct ChildFailure {
 // Creates the child with vfork: the launcher is suspended until the child has started the
 // program or ended, and the child shares its memory until then, so it reports a failure by
 // storing it in `failure` and touches nothing else. Only async-signal-safe calls, no allocation.
-// Returns the child's process ID, or -1 with `fork_error` set.
+// Returns the child's process ID, or -1 when no child could be created.
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
-                                   const char* directory, volatile ChildFailure* failure,
-                                   int* fork_error) noexcept {
+                                   const char* directory, volatile ChildFailure* failure) noexcept {
   // vfork is called in this frame, not through a helper that returns: the child runs on this
   // frame until it has started the program or ended.
   const pid_t pid = ::vfork();
@@ -48,7 +47,6 @@ LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* co
     failure->stage = ChildStage::kExecute;
     ::_exit(127);
   }
-  if (pid < 0) *fork_error = errno;
   return pid;
 }
 
@@ -136,10 +134,9 @@ void TProcess::Execute() {
   }
 
   volatile ChildFailure failure;
-  int fork_error = 0;
   const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
                                current_directory_.empty() ? nullptr : current_directory_.c_str(),
-                               &failure, &fork_error);
+                               &failure);
   if (pid < 0) RaiseError<EProcess>("Failed to Fork process");
   if (failure.stage != ChildStage::kNone) {
     // The child has ended without starting the program: collect it, then report.
