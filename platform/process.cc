@@ -134,9 +134,9 @@ void TProcess::Execute() {
   }
 
   volatile ChildFailure failure;
-  const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
-                               current_directory_.empty() ? nullptr : current_directory_.c_str(),
-                               &failure);
+  const pid_t pid =
+      StartChild(path.c_str(), arguments.data(), envp,
+                 current_directory_.empty() ? nullptr : current_directory_.c_str(), &failure);
   if (pid < 0) RaiseError<EProcess>("Failed to Fork process");
   if (failure.stage != ChildStage::kNone) {
     // The child has ended without starting the program: collect it, then report.
