@@ -29,7 +29,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 TEST(Launch, WorkedExampleGivesTheSevenArgumentsByteExact) {
   App app;
-  app.WriteSettings(app.java_home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
+  app.WriteExampleSettings();
   RunOptions options;
   options.cwd = app.dir.path();
   options.env = LaunchEnv("/usr/bin:/bin", app.record);
@@ -40,15 +40,7 @@ TEST(Launch, WorkedExampleGivesTheSevenArgumentsByteExact) {
   EXPECT_EQ(result.err, "");
   const JavaRecord record = ReadJavaRecord(app.record);
   ASSERT_TRUE(record.present);
-  const std::vector<std::string> expected = {app.java_home + "/bin/java",
-                                             "--module-path",
-                                             "/opt/modules",
-                                             "--add-modules",
-                                             "mod.a,mod.b",
-                                             "-classpath",
-                                             app.dir.path() + "//",
-                                             "app.Main"};
-  EXPECT_EQ(record.args, expected);
+  EXPECT_EQ(record.args, app.ExampleJavaArgs());
   EXPECT_EQ(record.cwd, app.dir.path());
 }
 

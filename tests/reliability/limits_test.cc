@@ -28,21 +28,6 @@ class Limits : public testing::Test {
     options.env = e2e::LaunchEnv(app.java_home + "/bin:/usr/bin:/bin", app.record);
   }
 
-  void WriteLaunchSettings() const {
-    app.WriteSettings(app.java_home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
-  }
-
-  std::vector<std::string> LaunchArgs() const {
-    return {app.java_home + "/bin/java",
-            "--module-path",
-            "/opt/modules",
-            "--add-modules",
-            "mod.a,mod.b",
-            "-classpath",
-            app.dir.path() + "//",
-            "app.Main"};
-  }
-
   // Runs `argv` (a tool that ends by starting the launcher) and checks that nothing is left.
   RunResult Run(const std::vector<std::string>& argv) {
     RunOptions run = options;
@@ -87,10 +72,10 @@ TEST_F(Limits, AddressSpaceLimitAloneLetsTheLaunchGoAhead) {
   if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
   const std::string prlimit = Tool("prlimit");
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
-  WriteLaunchSettings();
+  app.WriteExampleSettings();
   const RunResult result = Run({prlimit, kAddressSpace, "--", app.launcher});
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, LaunchArgs());
+  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, app.ExampleJavaArgs());
 }
 
 INSTANTIATE_TEST_SUITE_P(InitIni, AddressSpaceLimit, testing::Bool(),
@@ -101,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(InitIni, AddressSpaceLimit, testing::Bool(),
 TEST_F(Limits, ProcessLimitMakesTheForkFail) {
   const std::string prlimit = Tool("prlimit");
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
-  WriteLaunchSettings();
+  app.WriteExampleSettings();
   std::vector<std::string> argv = {prlimit, "--nproc=1", "--"};
   if (geteuid() == 0) {
     // The process limit binds no root process: run as a user that owns no other process.
@@ -121,7 +106,7 @@ TEST_F(Limits, ProcessLimitMakesTheForkFail) {
 }
 
 TEST_F(Limits, DescriptorLimitAtTheOpenLetsTheLaunchGoAhead) {
-  WriteLaunchSettings();
+  app.WriteExampleSettings();
   // Descriptors 0, 1 and 2 are open, so a limit of 3 leaves none for init.ini.
   const RunResult result = Run({LIMIT_AT_OPEN_BINARY, "3", "init.ini", app.launcher});
   ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
@@ -200,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ClosedStart>& row) { return row.param.name; });
 
 TEST_F(Limits, InheritedIgnoredChildSignalStillWaitsForJava) {
-  WriteLaunchSettings();
+  app.WriteExampleSettings();
   // With SIGCHLD ignored the kernel collects Java itself and the wait ends with ECHILD only once
   // Java has ended. A launcher that ended before Java would leave it to this test to collect.
   options.ignored_signals = {SIGCHLD};
@@ -209,7 +194,7 @@ TEST_F(Limits, InheritedIgnoredChildSignalStillWaitsForJava) {
   ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, LaunchArgs());
+  EXPECT_EQ(e2e::ReadJavaRecord(app.record).args, app.ExampleJavaArgs());
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST_P(Memcheck, FindsNoError) {
   std::string path = app.java_home + "/bin:/usr/bin:/bin";
   switch (GetParam().run) {
     case Case::kSettings:
-      app.WriteSettings(app.java_home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
+      app.WriteExampleSettings();
       break;
     case Case::kNoSettings:
       break;

@@ -100,6 +100,15 @@ void App::WriteSettings(const std::string& content, const std::string& directory
   WriteFile((directory.empty() ? dir.path() : directory) + "/init.ini", content);
 }
 
+void App::WriteExampleSettings() const {
+  WriteSettings(java_home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
+}
+
+std::vector<std::string> App::ExampleJavaArgs() const {
+  return {java_home + "/bin/java", "--module-path", "/opt/modules",    "--add-modules",
+          "mod.a,mod.b",           "-classpath",    dir.path() + "//", "app.Main"};
+}
+
 std::vector<std::string> LaunchEnv(const std::string& path_variable, const std::string& record,
                                    const std::vector<std::string>& extra) {
   std::vector<std::string> env = {"PATH=" + path_variable, "FAKE_JAVA_RECORD=" + record};

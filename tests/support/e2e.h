@@ -45,6 +45,10 @@ struct App {
   App();
   // Writes init.ini into `directory` (the app directory when empty).
   void WriteSettings(const std::string& content, const std::string& directory = "") const;
+  // The four-line init.ini of the worked example (this app's Java home, /opt/modules,
+  // mod.a,mod.b, app.Main), and the argument vector Java receives for it.
+  void WriteExampleSettings() const;
+  std::vector<std::string> ExampleJavaArgs() const;
 };
 
 struct RunOptions {
