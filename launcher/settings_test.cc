@@ -30,6 +30,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/errors.h"
+#include "platform/report.h"
 
 namespace launcher {
 namespace {
@@ -315,7 +316,7 @@ TEST(CheckFileResultTest, RaisesEInOutErrorCarryingEveryCode) {
       } catch (const EInOutError& error) {
         raised = error.ErrorCode();
       } catch (const Exception& error) {
-        ADD_FAILURE() << "raised " << error.ClassName() << ": " << error.Message().c_str();
+        ADD_FAILURE() << "raised " << error.ClassName() << ": " << std::string(error.Message());
       }
       EXPECT_EQ(raised, code);
       EXPECT_EQ(InOutRes, 0);

@@ -1,13 +1,9 @@
 #include "platform/errors.h"
 
-#include <cxxabi.h>
-#include <unistd.h>
-#include <unwind.h>
-
 #include <cstdio>
 #include <exception>
-
-#include "platform/report.h"
+#include <limits>
+#include <utility>
 
 extern "C" void* __libc_stack_end;  // glibc: the top of the main thread's stack
 
@@ -17,6 +13,31 @@ TExceptProc ExceptProc = nullptr;
 TErrorProc ErrorProc = nullptr;
 std::uint16_t InOutRes = 0;
 
+SharedText::SharedText(std::initializer_list<std::string_view> pieces) {
+  std::size_t size = 0;
+  for (std::string_view piece : pieces) {
+    if (piece.size() > std::numeric_limits<std::size_t>::max() - sizeof(Block) - size) {
+      RunError(kRunErrorOutOfMemory);
+    }
+    size += piece.size();
+  }
+  block_ = static_cast<Block*>(::operator new(sizeof(Block) + size));
+  block_->references = 1;
+  block_->size = size;
+  char* text = reinterpret_cast<char*>(block_ + 1);
+  for (std::string_view piece : pieces) text += piece.copy(text, piece.size());
+}
+
+SharedText& SharedText::operator=(const SharedText& other) noexcept {
+  SharedText copy(other);
+  std::swap(block_, copy.block_);
+  return *this;
+}
+
+SharedText::~SharedText() {
+  if (--block_->references == 0) ::operator delete(block_);
+}
+
 namespace {
 
 // The records of the latest raises, the newest at g_newest. An error that passes on is found by
@@ -25,16 +46,22 @@ namespace {
 constexpr int kKeptRaises = 8;
 RaiseRecord g_records[kKeptRaises];
 int g_newest = 0;
+
+// From the start of a raise's record to its end.
 bool g_building_record = false;
+// From the entry of a run-time error to the end of its raise record: while its error object is
+// being chosen or made.
+volatile bool g_building_run_error = false;
+bool g_abandoned = false;
+
+RunErrorRecord g_run_error;
+bool g_run_error_recorded = false;
 
 RaiseRecord& NextRecord() noexcept { return g_records[(g_newest + 1) % kKeptRaises]; }
 
-const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept {
-  for (int age = 0; age < kKeptRaises; ++age) {
-    const RaiseRecord& record = g_records[(g_newest + kKeptRaises - age) % kKeptRaises];
-    if (record.object == object) return &record;
-  }
-  return nullptr;
+[[noreturn]] void AbandonRaise() noexcept {
+  g_abandoned = true;
+  std::terminate();
 }
 
 // The argument of the rethrow in flight (see RethrowWithoutCleanUp); kept until the next raise.
@@ -45,9 +72,9 @@ std::exception_ptr g_rethrown;
 // std::rethrow_exception takes its argument by value. Under the Itanium C++ ABI such an argument
 // of a class with a non-trivial copy constructor is a copy that the caller makes and owns and
 // passes by its address; its destructor is then a clean-up of the caller's frame, and the
-// unwinder must stop there on the way out and start afresh (_Unwind_Resume): 5,500 instructions,
-// paid on every launch without init.ini, as many as the rest of the raise. Here the copy is a
-// static object instead, passed by its address the same way, and released by the next raise or
+// unwinder must stop there on the way out and start afresh (_Unwind_Resume): as many
+// instructions as the rest of the raise, paid on every launch without init.ini. Here the copy is
+// a static object instead, passed by its address the same way, and released by the next raise or
 // by shutdown: the call is the one the compiler would make, with no clean-up left behind it.
 [[noreturn]] void RethrowWithoutCleanUp(const std::exception_ptr& error) {
   g_rethrown = error;
@@ -65,68 +92,6 @@ std::exception_ptr g_invalid_pointer;
 template <typename E>
 [[noreturn]] void RaiseNew(const char* message, const void* address, const void* frame) {
   Raise(std::make_exception_ptr(E(message)), address, frame);
-}
-
-// For an error that did not come through Raise (a C++ exception of another kind, thrown by
-// `throw`): the raise address is the return address into the code that called __cxa_throw, and
-// the back trace the frames outward from there, as the unwinder sees them.
-struct ForeignRaise {
-  RaiseRecord* record;
-  bool found_throw = false;
-  bool done = false;
-};
-
-_Unwind_Reason_Code CollectForeignFrame(_Unwind_Context* context, void* argument) {
-  auto* state = static_cast<ForeignRaise*>(argument);
-  const auto ip = reinterpret_cast<const void*>(_Unwind_GetIP(context));
-  if (ip == nullptr) return _URC_END_OF_STACK;
-  if (!state->found_throw) {
-    const auto start = reinterpret_cast<const void*>(_Unwind_GetRegionStart(context));
-    state->found_throw = start == reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw);
-    return _URC_NO_REASON;
-  }
-  RaiseRecord& record = *state->record;
-  if (record.addr == nullptr) {
-    record.addr = ip;
-  } else if (record.frame_count < kMaxBackTrace) {
-    record.frame[record.frame_count++] = ip;
-  } else {
-    return _URC_END_OF_STACK;
-  }
-  return _URC_NO_REASON;
-}
-
-RaiseRecord ForeignRaiseRecord() noexcept {
-  RaiseRecord record;
-  ForeignRaise state{&record};
-  _Unwind_Backtrace(CollectForeignFrame, &state);
-  return record;
-}
-
-// std::terminate's handler: the error was not caught anywhere. The stack still stands as it was
-// at the raise, since nothing has been unwound.
-[[noreturn]] void OnUnhandledError() noexcept {
-  // An error raised while an unhandled error is being reported or the process is ending (a fault
-  // while the report is written, say) ends the process at once with 217. Nothing more is
-  // written: the report never starts over, and after a fault inside a write the error stream's
-  // buffer may hold text that already went out.
-  static bool handling = false;
-  if (handling) ::_exit(kRunErrorUnhandled);
-  handling = true;
-  const std::exception_ptr current = std::current_exception();
-  if (ExceptProc != nullptr) {
-    if (const RaiseRecord* record = current ? RecordOf(current) : nullptr) {
-      ExceptProc(current, record->addr, record->frame_count, record->frame);
-    } else {
-      const RaiseRecord foreign = ForeignRaiseRecord();
-      ExceptProc(current, foreign.addr, foreign.frame_count, foreign.frame);
-    }
-    Halt(kRunErrorUnhandled);
-  }
-  if (!RunErrorRecorded()) {
-    RecordRunError(kRunErrorUnhandled, __builtin_return_address(0), __builtin_frame_address(0));
-  }
-  Halt(RecordedRunErrorCode());
 }
 
 }  // namespace
@@ -155,7 +120,7 @@ int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept
 }
 
 void Raise(const std::exception_ptr& error, const void* addr, const void* frame) {
-  if (g_building_record) Halt(kRunErrorUnhandled);
+  if (g_building_record) AbandonRaise();
   g_building_record = true;
   RaiseRecord& record = NextRecord();
   record.object = error;  // may be the object already there (see RaiseInOutError)
@@ -163,14 +128,23 @@ void Raise(const std::exception_ptr& error, const void* addr, const void* frame)
   record.frame_count = CaptureBackTrace(frame, record.frame, kMaxBackTrace);
   g_newest = (g_newest + 1) % kKeptRaises;
   g_building_record = false;
+  g_building_run_error = false;
   RethrowWithoutCleanUp(error);
 }
 
 void HandleRunError(int ErrNo, const void* Address, const void* Frame) {
+  g_building_run_error = true;
   if (ErrorProc != nullptr) ErrorProc(ErrNo, Address, Frame);
-  // Before start-up has set the hooks no handler of the launcher is active: end the process.
+  // Before start-up has set the hooks no handler of the launcher is active: the process ends
+  // with the code, and the report of the fallback path.
+  g_building_run_error = false;
   RecordRunError(ErrNo, Address, Frame);
-  Halt(ErrNo);
+  std::terminate();
+}
+
+void HandleFault(int ErrNo, const void* Address, const void* Frame) {
+  if (g_building_run_error) AbandonRaise();
+  HandleRunError(ErrNo, Address, Frame);
 }
 
 void RunError(int code) {
@@ -243,11 +217,9 @@ void RaiseInOutError(int code, const void* Address, const void* Frame) {
   Raise(object, Address, Frame);
 }
 
-void SetUpErrorHooks() {
+void CreateErrorObjects() {
   g_out_of_memory = std::make_exception_ptr(EOutOfMemory("Out of memory"));
   g_invalid_pointer = std::make_exception_ptr(EInvalidPointer("Invalid pointer operation"));
-  ErrorProc = ErrorCodeToException;
-  ExceptProc = ReportUnhandledError;
 }
 
 void ReleaseErrorObjects() noexcept {
@@ -259,6 +231,24 @@ void ReleaseErrorObjects() noexcept {
 
 const RaiseRecord& CurrentRaise() noexcept { return g_records[g_newest]; }
 
-void InstallUnhandledErrorHandler() noexcept { std::set_terminate(OnUnhandledError); }
+const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept {
+  if (!object) return nullptr;
+  for (int age = 0; age < kKeptRaises; ++age) {
+    const RaiseRecord& record = g_records[(g_newest + kKeptRaises - age) % kKeptRaises];
+    if (record.object == object) return &record;
+  }
+  return nullptr;
+}
+
+bool RaiseAbandoned() noexcept { return g_abandoned; }
+
+const RunErrorRecord* RecordedRunError() noexcept {
+  return g_run_error_recorded ? &g_run_error : nullptr;
+}
+
+void RecordRunError(int code, const void* address, const void* frame) noexcept {
+  g_run_error = {static_cast<std::uint16_t>(code), address, frame};
+  g_run_error_recorded = true;
+}
 
 }  // namespace launcher

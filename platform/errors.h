@@ -1,53 +1,57 @@
 // Errors: the error classes, raising with a raise record (address and back trace), numeric
-// run-time errors and the two process-wide hooks that start-up sets.
+// run-time errors and the two process-wide hooks.
 //
-// Every error is a C++ exception of a class derived from Exception. Raising goes through Raise,
-// which records where the error was raised before the exception leaves; an error that no handler
-// catches ends in std::terminate at the raise point (the stack is not unwound), where the
-// unhandled-error hook reports it.
+// This is the bottom of the launcher's error handling: it decides what is raised and records
+// where, but never writes anything and never ends the process itself. Every error is a C++
+// exception of a class derived from Exception. Raising goes through Raise, which records where
+// the error was raised before the exception leaves. An error that no handler catches ends in
+// std::terminate at the raise point (the stack is not unwound); so does an error that cannot be
+// raised at all (see RaiseAbandoned). The handler of std::terminate belongs to the layer above
+// (report.h): it writes the report and ends the process.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <utility>
-
-#include "platform/byte_string.h"
+#include <initializer_list>
+#include <string_view>
 
 namespace launcher {
 
 #define LAUNCHER_NOINLINE __attribute__((noinline))
 
 // An immutable text shared by the copies of one error object: raising copies the object, and a
-// message that quotes a very long value is then never copied. The launcher is single-threaded.
+// message that quotes a very long value is never copied again. Built in one allocation from its
+// pieces. The launcher is single-threaded.
 class SharedText {
  public:
-  explicit SharedText(ByteString text) : block_(new Block{1, std::move(text)}) {}
+  explicit SharedText(std::initializer_list<std::string_view> pieces);
   SharedText(const SharedText& other) noexcept : block_(other.block_) { ++block_->references; }
-  SharedText& operator=(const SharedText& other) noexcept {
-    SharedText copy(other);
-    std::swap(block_, copy.block_);
-    return *this;
+  SharedText& operator=(const SharedText& other) noexcept;
+  ~SharedText();
+
+  std::string_view Text() const noexcept {
+    return {reinterpret_cast<const char*>(block_ + 1), block_->size};
   }
-  ~SharedText() {
-    if (--block_->references == 0) delete block_;
-  }
-  const ByteString& Text() const noexcept { return block_->text; }
 
  private:
   struct Block {
     std::size_t references;
-    ByteString text;
+    std::size_t size;
+    // followed by `size` bytes of text
   };
   Block* block_;
 };
 
 class Exception {
  public:
-  explicit Exception(ByteString message) : message_(std::move(message)) {}
+  explicit Exception(std::string_view message) : message_({message}) {}
+  // The message is the pieces one after another.
+  explicit Exception(std::initializer_list<std::string_view> message) : message_(message) {}
   virtual ~Exception() = default;
 
   virtual const char* ClassName() const noexcept { return "Exception"; }
-  const ByteString& Message() const noexcept { return message_.Text(); }
+  std::string_view Message() const noexcept { return message_.Text(); }
 
  private:
   SharedText message_;
@@ -79,8 +83,8 @@ LAUNCHER_ERROR_CLASS(EInvalidPointer, EHeapMemoryError);
 // A failed file operation; carries the numeric code of the failure.
 class EInOutError : public Exception {
  public:
-  EInOutError(ByteString message, int error_code)
-      : Exception(std::move(message)), error_code_(error_code) {}
+  EInOutError(std::string_view message, int error_code)
+      : Exception(message), error_code_(error_code) {}
   const char* ClassName() const noexcept override { return "EInOutError"; }
   int ErrorCode() const noexcept { return error_code_; }
 
@@ -105,6 +109,14 @@ struct RaiseRecord {
   const void* frame[kMaxBackTrace] = {};
 };
 
+// The run-time error record of the fallback path: a run-time error that arrives before start-up
+// has set the run-time error hook is recorded here and ends the process with its code.
+struct RunErrorRecord {
+  std::uint16_t code = 0;
+  const void* address = nullptr;
+  const void* frame = nullptr;
+};
+
 using TExceptProc = void (*)(const std::exception_ptr& Obj, const void* Addr, int FrameCount,
                              const void* const* Frame);
 using TErrorProc = void (*)(int ErrNo, const void* Address, const void* Frame);
@@ -117,21 +129,34 @@ extern TExceptProc ExceptProc;
 extern TErrorProc ErrorProc;
 
 // Raises `error` as though raised at code address `addr`, with the back trace starting at the
-// stack frame `frame`. A raise that starts while another is still building its record ends the
-// process with exit status 217 and no report.
+// stack frame `frame`. A raise that starts while another is still building its record is
+// abandoned (see RaiseAbandoned).
 [[noreturn]] void Raise(const std::exception_ptr& error, const void* addr, const void* frame);
 
-// Raises a new error of class E, built from `args`, at the caller's return address.
-template <typename E, typename... Args>
-[[noreturn]] LAUNCHER_NOINLINE void RaiseError(Args&&... args) {
-  Raise(std::make_exception_ptr(E(std::forward<Args>(args)...)), __builtin_return_address(0),
+// Raises a new error of class E with `message` at the caller's return address. The message may
+// be given in pieces, which are joined into the error's one text.
+template <typename E>
+[[noreturn]] LAUNCHER_NOINLINE void RaiseError(std::initializer_list<std::string_view> message) {
+  Raise(std::make_exception_ptr(E(message)), __builtin_return_address(0),
+        *static_cast<void* const*>(__builtin_frame_address(0)));
+}
+template <typename E>
+[[noreturn]] LAUNCHER_NOINLINE void RaiseError(std::string_view message) {
+  Raise(std::make_exception_ptr(E(message)), __builtin_return_address(0),
         *static_cast<void* const*>(__builtin_frame_address(0)));
 }
 
 // The single entry for every numeric run-time error (file layer, memory, processor faults).
-// Calls the run-time error hook when it is set; before that, records the error and ends the
-// process with the code as its exit status. Never returns.
+// Calls the run-time error hook, which raises the error for the code. Before start-up has set
+// the hook, no handler of the launcher can be active: the error is recorded (RecordedRunError)
+// and the process ends with the code as its exit status, through std::terminate. Never returns.
 [[noreturn]] void HandleRunError(int ErrNo, const void* Address, const void* Frame);
+
+// HandleRunError for a processor fault. A fault that arrives while the error of a run-time error
+// is still being built (the allocation of the error object faults on a corrupted heap, say)
+// would otherwise raise again without end, each attempt faulting anew: the raise is abandoned
+// instead. Signal-safe up to the point where it hands over to HandleRunError.
+[[noreturn]] void HandleFault(int ErrNo, const void* Address, const void* Frame);
 
 // Raises run-time error `code` at the caller's return address, from the caller's frame.
 [[noreturn]] LAUNCHER_NOINLINE void RunError(int code);
@@ -142,14 +167,28 @@ template <typename E, typename... Args>
 // Raises the EInOutError for a file-layer failure `code` (the file-error table's message).
 [[noreturn]] void RaiseInOutError(int code, const void* Address, const void* Frame);
 
-// Creates the two pre-created error objects and sets both hooks. Start-up calls it once.
-void SetUpErrorHooks();
+// Creates the two pre-created error objects (out of memory, invalid pointer).
+void CreateErrorObjects();
 
-// Drops the pre-created error objects and the last raise record (part of shutdown).
+// Drops the pre-created error objects and the raise records (part of shutdown).
 void ReleaseErrorObjects() noexcept;
 
 // The innermost raise record.
 const RaiseRecord& CurrentRaise() noexcept;
+
+// The raise record of the error `object`, among the latest raises; null when it was not raised
+// through Raise (a C++ exception thrown by `throw`, say).
+const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept;
+
+// Whether a raise had to be given up: it started while another raise was still building its
+// record, or a fault arrived while the error of a run-time error was being built. The process
+// then ends with exit status 217 and no report.
+bool RaiseAbandoned() noexcept;
+
+// The run-time error recorded by the fallback path, or null.
+const RunErrorRecord* RecordedRunError() noexcept;
+// Records run-time error `code` at `address` with the back trace from `frame`.
+void RecordRunError(int code, const void* address, const void* frame) noexcept;
 
 // Collects at most `capacity` return addresses by following the chain of frame pointers from
 // `frame` outward. Stops at a null return address or caller frame, and at a next frame that does
@@ -159,8 +198,5 @@ int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept
 // Whether `frame` may be followed: inside the stack of this thread, between the caller's own
 // frame and the top of the stack, and aligned.
 bool FrameOnStack(const void* frame) noexcept;
-
-// Installs the handler that std::terminate calls for an error that no handler catches.
-void InstallUnhandledErrorHandler() noexcept;
 
 }  // namespace launcher

@@ -78,11 +78,11 @@ TEST_F(ErrorsTest, RunTimeErrorCodesBecomeTheirErrors) {
       HandleRunError(row.code, At(0xC0DE), &chain[0]);
     } catch (const EInOutError& error) {
       class_name = error.ClassName();
-      message = error.Message().view();
+      message = error.Message();
       error_code = error.ErrorCode();
     } catch (const Exception& error) {
       class_name = error.ClassName();
-      message = error.Message().view();
+      message = error.Message();
     }
     EXPECT_EQ(class_name, row.class_name);
     EXPECT_EQ(message, row.message);
@@ -106,7 +106,7 @@ const void* CaughtOutOfMemory(void (*fail)()) {
   try {
     fail();
   } catch (const EOutOfMemory& error) {
-    EXPECT_EQ(error.Message().view(), "Out of memory");
+    EXPECT_EQ(error.Message(), "Out of memory");
     return &error;
   } catch (const Exception& error) {
     ADD_FAILURE() << "raised " << error.ClassName();

@@ -41,7 +41,7 @@ extern "C" void launcher_fault_trampoline();
 // Called by the trampoline with the arguments the handler put into rdi, rsi and rdx.
 extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
                                                   const void* frame) {
-  launcher::HandleRunError(static_cast<int>(code), address, frame);
+  launcher::HandleFault(static_cast<int>(code), address, frame);
 }
 
 namespace launcher {

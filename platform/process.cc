@@ -1,10 +1,12 @@
 #include "platform/process.h"
 
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -24,16 +26,42 @@ struct ChildFailure {
   int error = 0;
 };
 
+// In the child, before the program starts: every signal that has a handler in the launcher gets
+// its default action back. The child shares the launcher's memory until the program has started,
+// so a handler of the launcher's that ran there (a fault handler, say) would raise, report and
+// end on the launcher's own state. Ignored signals stay ignored, as execve keeps them.
+void ResetCaughtSignals() noexcept {
+  struct sigaction action {};
+  for (int signal = 1; signal < NSIG; ++signal) {
+    // Fails for SIGKILL, SIGSTOP and the C library's own signals, which are never caught here.
+    if (!Sys([&] { return ::sigaction(signal, nullptr, &action); }).Ok()) continue;
+    if (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) continue;
+    struct sigaction reset {};
+    reset.sa_handler = SIG_DFL;
+    Sys([&] { return ::sigaction(signal, &reset, nullptr); });
+  }
+}
+
 // Creates the child with vfork: the launcher is suspended until the child has started the
 // program or ended, and the child shares its memory until then, so it reports a failure by
 // storing it in `failure` and touches nothing else. Only async-signal-safe calls, no allocation.
+//
+// Every signal is blocked from before the child's creation until the launcher goes on, so no
+// handler of the launcher's can run in the child; the child sets the caught signals back to their
+// default and restores the launcher's mask only just before execve. A signal that reaches the
+// child in that last moment finds the default action: it ends the child, never the launcher.
 // Returns the child's process ID, or -1 when no child could be created.
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
                                    const char* directory, volatile ChildFailure* failure) noexcept {
+  sigset_t all;
+  sigset_t launcher_mask;
+  sigfillset(&all);
+  Sys([&] { return ::sigprocmask(SIG_SETMASK, &all, &launcher_mask); });
   // vfork is called in this frame, not through a helper that returns: the child runs on this
   // frame until it has started the program or ended.
   const pid_t pid = ::vfork();
   if (pid == 0) {
+    ResetCaughtSignals();
     if (directory != nullptr) {
       const SysResult changed = Sys([&] { return ::chdir(directory); });
       if (!changed.Ok()) {
@@ -42,11 +70,13 @@ LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* co
         ::_exit(127);
       }
     }
+    Sys([&] { return ::sigprocmask(SIG_SETMASK, &launcher_mask, nullptr); });
     const SysResult executed = Sys([&] { return ::execve(path, argv, envp); });
     failure->error = executed.error;
     failure->stage = ChildStage::kExecute;
     ::_exit(127);
   }
+  Sys([&] { return ::sigprocmask(SIG_SETMASK, &launcher_mask, nullptr); });
   return pid;
 }
 
@@ -130,7 +160,7 @@ void TProcess::Execute() {
 
   ByteString path;
   if (!FindProgram(name, path)) {
-    RaiseError<EProcess>(ByteString("Executable not found: \"") + name + "\"");
+    RaiseError<EProcess>({"Executable not found: \"", name, "\""});
   }
 
   volatile ChildFailure failure;
@@ -143,10 +173,15 @@ void TProcess::Execute() {
     int status = 0;
     Sys([&] { return ::wait4(pid, &status, 0, nullptr); });
     const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
+    char unknown[32];
+    const char* reason = strerrordesc_np(failure.error);
+    if (reason == nullptr) {
+      std::snprintf(unknown, sizeof unknown, "Unknown error %d", failure.error);
+      reason = unknown;
+    }
     RaiseError<EProcess>(
-        ByteString(in_directory ? "Failed to change directory to \"" : "Failed to execute \"") +
-        (in_directory ? current_directory_.c_str() : path.c_str()) +
-        "\": " + std::strerror(failure.error));
+        {in_directory ? "Failed to change directory to \"" : "Failed to execute \"",
+         in_directory ? current_directory_.c_str() : path.c_str(), "\": ", reason});
   }
   process_id_ = pid;
   running_ = true;

@@ -68,7 +68,7 @@ std::optional<std::string> ExecuteError(TProcess& process) {
   try {
     process.Execute();
   } catch (const EProcess& error) {
-    return std::string(error.Message().view());
+    return std::string(error.Message());
   }
   return std::nullopt;
 }

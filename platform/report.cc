@@ -2,6 +2,10 @@
 
 #include <cxxabi.h>
 #include <unistd.h>
+#include <unwind.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <charconv>
 #include <cstdint>
@@ -17,14 +21,6 @@ namespace launcher {
 int ExitCode = 0;
 
 namespace {
-
-struct RunErrorRecord {
-  std::uint16_t code = 0;
-  const void* address = nullptr;
-  const void* frame = nullptr;
-  bool recorded = false;
-};
-RunErrorRecord g_run_error;
 
 struct FreeDeleter {
   void operator()(char* text) const noexcept { std::free(text); }
@@ -45,12 +41,12 @@ bool WriteForeignClassName(Write&& write) {
   return write(DemangleClassName(type->name(), simple) ? simple : type->name());
 }
 
-void WriteRunErrorReport() noexcept {
+void WriteRunErrorReport(const RunErrorRecord& run_error) noexcept {
   TextOutStream& err = StdErr();
   char address[16];
   char code[8];
-  const char* code_end = std::to_chars(code, code + sizeof code, g_run_error.code).ptr;
-  FormatAddress(g_run_error.address, address);
+  const char* code_end = std::to_chars(code, code + sizeof code, run_error.code).ptr;
+  FormatAddress(run_error.address, address);
   const std::string_view address_text(address, sizeof address);
   if (!err.WriteLine({"Runtime error ",
                       {code, static_cast<std::size_t>(code_end - code)},
@@ -61,7 +57,7 @@ void WriteRunErrorReport() noexcept {
   }
   // One line per caller: at most 9 on a terminal, at most 257 otherwise.
   const void* previous = nullptr;
-  const void* frame = g_run_error.frame;
+  const void* frame = run_error.frame;
   for (int lines = 0; frame > previous && FrameOnStack(frame);) {
     const auto* slots = static_cast<const void* const*>(frame);
     const void* caller = slots[0];
@@ -76,6 +72,75 @@ void WriteRunErrorReport() noexcept {
     frame = caller;
   }
   err.WriteLine({});
+}
+
+// For an error that did not come through Raise (a C++ exception of another kind, thrown by
+// `throw`): the raise address is the return address into the code that called __cxa_throw, and
+// the back trace the frames outward from there, as the unwinder sees them.
+struct ForeignRaise {
+  RaiseRecord* record;
+  bool found_throw = false;
+};
+
+_Unwind_Reason_Code CollectForeignFrame(_Unwind_Context* context, void* argument) {
+  auto* state = static_cast<ForeignRaise*>(argument);
+  const auto ip = reinterpret_cast<const void*>(_Unwind_GetIP(context));
+  if (ip == nullptr) return _URC_END_OF_STACK;
+  if (!state->found_throw) {
+    const auto start = reinterpret_cast<const void*>(_Unwind_GetRegionStart(context));
+    state->found_throw = start == reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw);
+    return _URC_NO_REASON;
+  }
+  RaiseRecord& record = *state->record;
+  if (record.addr == nullptr) {
+    record.addr = ip;
+  } else if (record.frame_count < kMaxBackTrace) {
+    record.frame[record.frame_count++] = ip;
+  } else {
+    return _URC_END_OF_STACK;
+  }
+  return _URC_NO_REASON;
+}
+
+RaiseRecord ForeignRaiseRecord() noexcept {
+  RaiseRecord record;
+  ForeignRaise state{&record};
+  _Unwind_Backtrace(CollectForeignFrame, &state);
+  return record;
+}
+
+// std::terminate's handler: the error was not caught anywhere, or could not be raised. The stack
+// still stands as it was at the raise, since nothing has been unwound.
+[[noreturn]] void OnUnhandledError() noexcept {
+  // An error raised while an unhandled error is being reported or the process is ending (a fault
+  // while the report is written, say) ends the process at once with 217. Nothing more is
+  // written: the report never starts over, and after a fault inside a write the error stream's
+  // buffer may hold text that already went out.
+  static bool handling = false;
+  if (handling) ::_exit(kRunErrorUnhandled);
+  handling = true;
+  if (RaiseAbandoned()) Halt(kRunErrorUnhandled);
+  const std::exception_ptr current = std::current_exception();
+  const RunErrorRecord* run_error = RecordedRunError();
+  if (ExceptProc != nullptr) {
+    if (const RaiseRecord* record = RecordOf(current)) {
+      ExceptProc(current, record->addr, record->frame_count, record->frame);
+    } else if (!current && run_error != nullptr) {
+      // A run-time error raised without an object (the run-time error hook was not set).
+      RaiseRecord raise;
+      raise.frame_count = CaptureBackTrace(run_error->frame, raise.frame, kMaxBackTrace);
+      ExceptProc(current, run_error->address, raise.frame_count, raise.frame);
+    } else {
+      const RaiseRecord foreign = ForeignRaiseRecord();
+      ExceptProc(current, foreign.addr, foreign.frame_count, foreign.frame);
+    }
+    Halt(kRunErrorUnhandled);
+  }
+  if (run_error == nullptr) {
+    RecordRunError(kRunErrorUnhandled, __builtin_return_address(0), __builtin_frame_address(0));
+    run_error = RecordedRunError();
+  }
+  Halt(run_error->code);
 }
 
 }  // namespace
@@ -154,7 +219,7 @@ void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int F
     try {
       std::rethrow_exception(Obj);
     } catch (const Exception& error) {
-      written = err.WriteLine({error.ClassName(), ": ", error.Message().view()});
+      written = err.WriteLine({error.ClassName(), ": ", error.Message()});
     } catch (...) {
       written = WriteForeignClassName([&](const char* name) {
         return err.WriteLine({"Exception object ", name, " is not of class Exception."});
@@ -169,19 +234,30 @@ void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int F
   err.WriteLine({});
 }
 
-void RecordRunError(int code, const void* address, const void* frame) noexcept {
-  g_run_error = {static_cast<std::uint16_t>(code), address, frame, true};
+void SetUpErrorHooks() {
+  CreateErrorObjects();
+  ErrorProc = ErrorCodeToException;
+  ExceptProc = ReportUnhandledError;
 }
 
-bool RunErrorRecorded() noexcept { return g_run_error.recorded; }
-
-int RecordedRunErrorCode() noexcept { return g_run_error.code; }
+void InstallUnhandledErrorHandler() noexcept { std::set_terminate(OnUnhandledError); }
 
 void Shutdown() noexcept {
-  if (g_run_error.recorded) WriteRunErrorReport();
+  // A second way out while the first is still under way (a fault while flushing or finalising,
+  // say) ends at once with the status already set.
+  static bool shutting_down = false;
+  if (shutting_down) ::_exit(ExitCode);
+  shutting_down = true;
+  if (const RunErrorRecord* run_error = RecordedRunError()) WriteRunErrorReport(*run_error);
   StdOut().Flush();
   StdErr().Flush();
   ReleaseErrorObjects();
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer build checks for leaks here, after finalisation: the process ends through
+  // exit_group, where the leak check of normal exits never runs. A leak ends the process with
+  // the sanitizer's report and its own exit status.
+  __lsan_do_leak_check();
+#endif
   ::_exit(ExitCode);  // exit_group: no exit handlers, nothing else runs
 }
 

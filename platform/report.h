@@ -1,9 +1,10 @@
 // The failure report and the way out of the process: the unhandled-error report, the run-time
-// error report of the fallback path, the exit status and Shutdown.
+// error report of the fallback path, the exit status, Shutdown, and the handler of
+// std::terminate in which every error that no handler catches, or that cannot be raised, ends.
+// Stands above the errors (errors.h), which decide what is raised but never end the process.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <exception>
 
 namespace launcher {
@@ -16,6 +17,16 @@ extern int ExitCode;
 void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int FrameCount,
                           const void* const* Frame);
 
+// Creates the two pre-created error objects and sets both hooks: the run-time error hook to
+// ErrorCodeToException, the unhandled-error hook to ReportUnhandledError. Start-up calls it once.
+void SetUpErrorHooks();
+
+// Installs the handler that std::terminate calls for an error that no handler catches: the
+// report through the unhandled-error hook, then Shutdown with exit status 217. Before the hooks
+// are set, the run-time error report and the recorded code instead; for an abandoned raise, 217
+// and no report. An error while it runs ends the process at once with 217.
+void InstallUnhandledErrorHandler() noexcept;
+
 inline constexpr std::size_t kReadableNameCapacity = 256;
 
 // Reads the common forms of a compiler-written class name (Itanium C++ ABI) without allocating:
@@ -23,11 +34,6 @@ inline constexpr std::size_t kReadableNameCapacity = 256;
 // nested names ("N5outer5InnerE"). Writes the readable name into `out` and returns true, or
 // returns false for any other form.
 bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) noexcept;
-
-// The run-time error record of the fallback path (before start-up has set the hooks).
-void RecordRunError(int code, const void* address, const void* frame) noexcept;
-bool RunErrorRecorded() noexcept;
-int RecordedRunErrorCode() noexcept;
 
 // Ends the process: the run-time error report if one is recorded, flushing of standard output
 // and then standard error, finalisation, and exit_group with ExitCode.

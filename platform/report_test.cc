@@ -94,7 +94,8 @@ TEST_F(ReportTest, UnhandledErrorReportByteForByte) {
        "ETestFailure: derived"},
       {"an empty message", std::make_exception_ptr(EAccessViolation("")), "EAccessViolation: "},
       {"any bytes, as stored",
-       std::make_exception_ptr(EProcess(ByteString(message_bytes.data(), message_bytes.size()))),
+       std::make_exception_ptr(
+           EProcess(std::string_view(message_bytes.data(), message_bytes.size()))),
        "EProcess: " + message_bytes},
       {"a standard library error", std::make_exception_ptr(std::runtime_error("not ours")),
        "Exception object std::runtime_error is not of class Exception."},
@@ -236,6 +237,7 @@ TEST(RunTimeErrorReportTest, RunTimeErrorBeforeTheHooksEndsWithItsCode) {
                   FreshStdErr();
                   ErrorProc = nullptr;
                   ExceptProc = nullptr;
+                  InstallUnhandledErrorHandler();
                   FrameRecord chain[3];
                   LinkChain(chain, 3);
                   HandleRunError(code, At(0xC0DE), &chain[0]);
@@ -290,6 +292,7 @@ TEST(RunTimeErrorReportTest, CallerLinesAreLimitedToNineOnATerminal) {
                   FreshStdErr();
                   ErrorProc = nullptr;
                   ExceptProc = nullptr;
+                  InstallUnhandledErrorHandler();
                   FrameRecord chain[300];
                   LinkChain(chain, 300);
                   HandleRunError(203, At(0xC0DE), &chain[0]);

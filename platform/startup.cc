@@ -1,6 +1,5 @@
 #include "platform/startup.h"
 
-#include "platform/errors.h"
 #include "platform/fault.h"
 #include "platform/own_path.h"
 #include "platform/report.h"

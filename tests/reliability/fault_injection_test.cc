@@ -42,6 +42,8 @@ enum class Outcome {
   kReport,              // the failure report with line 2 `line2`, exit 217, no Java
   kReportCut,           // exit 217 and only the first `kept` bytes of the report
   kNoWait,              // the wait says there is no child: exit 0 at once, Java did run
+  kChildKilled,         // the child ends by a signal before Java starts: the launcher waits for
+                        // it, writes nothing on its behalf and ends with 0, as after any Java
 };
 
 constexpr int kEveryTime = 0;
@@ -151,6 +153,11 @@ const Fault kFaults[] = {
      Outcome::kReport, "EProcess: Failed to execute \"%J\": Cannot allocate memory"},
     {"ExecNotPermitted", "execve", "%J", "execve(", 1, "error=EPERM", Scenario::kLaunch,
      Outcome::kReport, "EProcess: Failed to execute \"%J\": Operation not permitted"},
+    // A fault signal that reaches the child before Java has started (here: execve fails and a
+    // SIGSEGV arrives with its return) ends the child by its default action. None of the
+    // launcher's handlers runs there: the child shares the launcher's memory until then.
+    {"SignalInChildBeforeExec", "execve", "%J", "execve(", 1, "error=ENOENT:signal=SIGSEGV",
+     Scenario::kLaunch, Outcome::kChildKilled},
 
     // The wait: repeated on EINTR, so the launcher ends only after Java.
     {"WaitInterrupted", "wait4", "", "wait4(", 1, "error=EINTR", Scenario::kLaunch,
@@ -346,6 +353,12 @@ TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
       ASSERT_GT(reference.err.size(), 256U) << "the report fits one write";
       EXPECT_EQ(result.exit_code, 217);
       EXPECT_EQ(result.err, reference.err.substr(0, fault.kept));
+      return;
+    case Outcome::kChildKilled:
+      EXPECT_EQ(result.exit_code, 0);
+      EXPECT_EQ(result.err, "") << "a report written for the child";
+      EXPECT_FALSE(record.present) << "Java ran";
+      EXPECT_NE(injected.find("+++ killed by SIGSEGV"), std::string::npos) << injected;
       return;
   }
   EXPECT_EQ(result.exit_code, 0);

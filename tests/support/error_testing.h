@@ -10,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/errors.h"
+#include "platform/report.h"
 
 // libgcc's look-up of the unwind information that covers a code address; `func` is the start of
 // the function it describes.
