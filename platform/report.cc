@@ -3,9 +3,6 @@
 #include <cxxabi.h>
 #include <unistd.h>
 #include <unwind.h>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include <charconv>
 #include <cstdint>
@@ -252,12 +249,6 @@ void Shutdown() noexcept {
   StdOut().Flush();
   StdErr().Flush();
   ReleaseErrorObjects();
-#if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer build checks for leaks here, after finalisation: the process ends through
-  // exit_group, where the leak check of normal exits never runs. A leak ends the process with
-  // the sanitizer's report and its own exit status.
-  __lsan_do_leak_check();
-#endif
   ::_exit(ExitCode);  // exit_group: no exit handlers, nothing else runs
 }
 
