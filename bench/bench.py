@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Start-up cost of the launcher against the floor (see run.sh, which builds what this needs).
 
-Measures, in one run, the launcher (or several builds of it, to compare), the floor program and
-the direct start of a trivial java, in two scenarios: with a four-line init.ini and without one.
+Measures, in one run, the launcher (or several builds of it, to compare), the two floor programs
+and the direct start of a trivial java, in two scenarios: with a four-line init.ini and without
+one. The floor (bench/floor.c) is the launcher's work and nothing else, built twice: on the
+system's C library as the launcher is ("floor-libc", the supported floor, which the goals are
+measured against) and freestanding, without any C library ("floor").
 Times are interleaved in random order on every iteration; the ratio of launch overheads comes
 with a bootstrap interval over iterations. Instructions (callgrind, the measured process only),
 system calls (strace, the measured process only) and memory while the child sleeps are counted
@@ -22,10 +25,15 @@ import tempfile
 
 SCENARIOS = [("init", "with init.ini (4 lines)"), ("noinit", "without init.ini (tolerated failure)")]
 
-# The goals, as ratios to the floor in the same run, and absolute memory limits.
-GOAL_TIME_RATIO = 1.5
-GOAL_INSTRUCTIONS_RATIO = {"init": 20.0, "noinit": 40.0}
-GOAL_ANONYMOUS_KB = 64
+# The floors: the supported one (on the system's C library), which the goals are measured against,
+# and the freestanding one.
+FLOOR = "floor-libc"
+FREESTANDING = "floor"
+FLOORS = (FREESTANDING, FLOOR)
+
+# The goals, as ratios to the supported floor in the same run, and absolute memory limits.
+GOAL_TIME_RATIO = 1.10
+GOAL_ANONYMOUS_KB = 96
 GOAL_PEAK_KB = 1024
 GOAL_BIG_LINE_PEAK_RATIO = 2.0
 # Two whole copies of the line come to a little more than twice its size (whole pages, and the
@@ -51,7 +59,8 @@ class Setup:
         self.java = self.install(tools, "exit0", os.path.join(self.app, "jdk", "bin", "java"))
         self.install(tools, "sleeper", os.path.join(self.sleep_app, "jdk", "bin", "java"))
         self.programs = collections.OrderedDict()
-        self.programs["floor"] = self.install(tools, "floor", os.path.join(self.app, "floor"))
+        for floor in FLOORS:
+            self.programs[floor] = self.install(tools, floor, os.path.join(self.app, floor))
         for name, path in launchers:
             self.programs[name] = self.install(os.path.dirname(path), os.path.basename(path),
                                                os.path.join(self.app, name))
@@ -191,7 +200,8 @@ def fmt_ratio(value):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--tools", required=True, help="directory with harness, floor, exit0, sleeper")
+    parser.add_argument("--tools", required=True,
+                        help="directory with harness, floor, floor-libc, exit0, sleeper")
     parser.add_argument("--launcher", action="append", required=True, metavar="NAME=PATH",
                         help="a launcher build to measure (repeatable)")
     parser.add_argument("--iterations", type=int, default=1500)
@@ -239,37 +249,40 @@ def main():
         for scenario, title in SCENARIOS:
             print(f"\n## {title}")
             header = (f"{'command':<14} {'median ms':>9} {'IQR ms':>13} {'overhead ms':>11} "
-                      f"{'x floor':>7} {'95% interval':>13} {'instructions':>12} {'x floor':>7} "
-                      f"{'syscalls':>8} {'anon kB':>7} {'private kB':>10} {'RSS kB':>6} "
-                      f"{'peak kB':>7} {'size B':>8} {'stripped':>8}")
+                      f"{'x floor':>7} {'95% interval':>13} {'x freest.':>9} {'instructions':>12} "
+                      f"{'x floor':>7} {'syscalls':>8} {'anon kB':>7} {'private kB':>10} "
+                      f"{'RSS kB':>6} {'peak kB':>7} {'size B':>8} {'stripped':>8}")
             print(header)
             print("-" * len(header))
-            floor_key = f"floor/{scenario}"
-            floor_overhead = median(samples[floor_key]) - direct_median
-            floor_instructions = static[("floor", scenario)]["instructions"]
+            overheads = {floor: median(samples[f"{floor}/{scenario}"]) - direct_median
+                         for floor in FLOORS}
+            floor_instructions = static[(FLOOR, scenario)]["instructions"]
             for program in names:
                 key = f"{program}/{scenario}"
                 values = samples[key]
                 m = median(values)
                 q1, q3 = quartiles(values)
                 overhead = m - direct_median
-                ratio = overhead / floor_overhead if floor_overhead > 0 else float("nan")
-                if program == "floor":
+                ratio, freestanding_ratio = (
+                    overhead / overheads[floor] if overheads[floor] > 0 else float("nan")
+                    for floor in (FLOOR, FREESTANDING))
+                if program == FLOOR:
                     interval = ""
                 else:
-                    low, high = bootstrap_ratio(samples, key, floor_key, "direct",
+                    low, high = bootstrap_ratio(samples, key, f"{FLOOR}/{scenario}", "direct",
                                                 options.bootstrap, rng)
                     interval = f"{low:.2f}-{high:.2f}"
                 info = static[(program, scenario)]
                 count = info["instructions"]
                 mem = info["memory"]
                 print(f"{program:<14} {m / 1e6:9.3f} {q1 / 1e6:6.3f}-{q3 / 1e6:6.3f} "
-                      f"{overhead / 1e6:11.3f} {fmt_ratio(ratio):>7} {interval:>13} {count:12,d} "
+                      f"{overhead / 1e6:11.3f} {fmt_ratio(ratio):>7} {interval:>13} "
+                      f"{fmt_ratio(freestanding_ratio):>9} {count:12,d} "
                       f"{count / floor_instructions:7.1f} {sum(info['syscalls'].values()):8d} "
                       f"{mem['anon']:7d} {mem['private']:10d} {mem['rss']:6d} {mem['hwm']:7d} "
                       f"{static[program]['size']:8d} {static[program]['stripped']:8d}")
-                if program != "floor":
-                    verdicts.append((program, scenario, ratio, count / floor_instructions, mem))
+                if program not in FLOORS:
+                    verdicts.append((program, scenario, ratio, interval, mem))
 
         print("\n## system calls of each command (strace, the measured process only)")
         for program in names:
@@ -288,7 +301,7 @@ def main():
             print(f"{'command':<14} {'MB':>5} {'seconds':>8} {'ns/byte':>8} {'peak MB':>8} "
                   f"{'peak/size':>9} {'growth':>6} {'exit':>4}  report line 2")
             for program in names:
-                if program == "floor":
+                if program in FLOORS:
                     continue
                 for megabytes in sizes:
                     result = big_line(setup, harness, setup.programs[program], megabytes, work)
@@ -304,11 +317,10 @@ def main():
                           f"  {result['line2']}")
 
         print("\n## goals")
-        for program, scenario, ratio, instruction_ratio, mem in verdicts:
+        for program, scenario, ratio, interval, mem in verdicts:
             goals = [
-                (f"time x{ratio:.2f} <= {GOAL_TIME_RATIO}", ratio <= GOAL_TIME_RATIO),
-                (f"instructions x{instruction_ratio:.1f} <= {GOAL_INSTRUCTIONS_RATIO[scenario]:g}",
-                 instruction_ratio <= GOAL_INSTRUCTIONS_RATIO[scenario]),
+                (f"time x{ratio:.2f} (95 % {interval}) of the supported floor <= {GOAL_TIME_RATIO}",
+                 ratio <= GOAL_TIME_RATIO),
                 (f"anonymous {mem['anon']} kB <= {GOAL_ANONYMOUS_KB}", mem["anon"] <= GOAL_ANONYMOUS_KB),
                 (f"peak RSS {mem['hwm']} kB <= {GOAL_PEAK_KB}", mem["hwm"] <= GOAL_PEAK_KB),
             ]

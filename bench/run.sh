@@ -21,11 +21,14 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_
   >/dev/null
 cmake --build "$build" --target launcher -j2 >/dev/null
 
-# The floor and the stand-in javas are freestanding: no C library, no start files, static.
+# The freestanding floor and the stand-in javas: no C library, no start files, static. The
+# supported floor: the same floor on the system's C library, static-pie like the launcher.
 mkdir -p "$tools"
 freestanding=(-O2 -static -nostdlib -ffreestanding -fno-pie -no-pie -fno-stack-protector
               -fcf-protection=none -fno-asynchronous-unwind-tables -Wall -Wextra -Werror)
 gcc "${freestanding[@]}" -o "$tools/floor" "$root/bench/floor.c"
+gcc -O2 -DFLOOR_LIBC -fPIE -static-pie -Wall -Wextra -Werror -o "$tools/floor-libc" \
+  "$root/bench/floor.c"
 gcc "${freestanding[@]}" -o "$tools/exit0" "$root/bench/exit0.c"
 gcc "${freestanding[@]}" -o "$tools/sleeper" "$root/bench/sleeper.c"
 gcc -O2 -Wall -Wextra -Werror -o "$tools/harness" "$root/bench/harness.c"
