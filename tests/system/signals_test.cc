@@ -206,6 +206,17 @@ std::vector<std::string> RecordLines(std::vector<int> signals, const std::string
   return lines;
 }
 
+// Whether process `pid` is asleep in a wait for its child by the deadline: the launcher blocks
+// every signal while it creates the child and restores its mask only once the child has started
+// Java, a moment after Java may already have written its record.
+bool WaitsForChild(pid_t pid, double timeout_seconds) {
+  for (double waited = 0; waited < timeout_seconds; waited += 0.01) {
+    if (ReadFile("/proc/" + std::to_string(pid) + "/wchan") == "do_wait") return true;
+    usleep(10000);
+  }
+  return false;
+}
+
 TEST_P(Dispositions, LauncherAndJavaWhileWaiting) {
   const Inherited& inherited = GetParam();
   options_.ignored_signals = inherited.ignored;
@@ -221,6 +232,7 @@ TEST_P(Dispositions, LauncherAndJavaWhileWaiting) {
   std::sort(ignored_after.begin(), ignored_after.end());
   std::sort(blocked.begin(), blocked.end());
   const pid_t launcher = launcher_->pid();
+  ASSERT_TRUE(WaitsForChild(launcher, 30));
   EXPECT_EQ(SignalsOfStatus(launcher, "SigCgt"),
             (std::vector<int>{SIGILL, SIGBUS, SIGFPE, SIGSEGV}));
   EXPECT_EQ(SignalsOfStatus(launcher, "SigIgn"), ignored_after);
