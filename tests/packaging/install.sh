@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# `cmake --install` lays out the launcher, its manual page and its documentation below the
+# prefix, and the installed launcher runs.
+# usage: install.sh BUILD_DIR LAUNCHER
+set -euo pipefail
+build_dir=$1 launcher=$2
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build_dir" --prefix "$prefix" >"$prefix.log" 2>&1 ||
+  { cat "$prefix.log"; rm -f "$prefix.log"; fail "cmake --install failed"; }
+rm -f "$prefix.log"
+
+[[ -x $prefix/bin/launcher ]] || fail "no bin/launcher"
+cmp -s "$launcher" "$prefix/bin/launcher" || fail "bin/launcher is not the built launcher"
+[[ $(ls "$prefix/bin") == launcher ]] || fail "bin/ holds more than the launcher: $(ls "$prefix/bin")"
+for file in share/man/man1/launcher.1 share/doc/launcher/README.md \
+    share/doc/launcher/init.ini.example share/doc/launcher/init.ini.example.txt \
+    share/doc/launcher/examples/demo/app/Main.java \
+    share/doc/launcher/examples/javafx/hello/HelloFx.java; do
+  [[ -f $prefix/$file && -s $prefix/$file ]] || fail "no $file"
+done
+# man finds the installed page by name below the prefix.
+LC_ALL=C MANPAGER=cat man -M "$prefix/share/man" launcher 2>/dev/null | grep -q "^NAME" ||
+  fail "man -M PREFIX/share/man launcher does not show the page"
+
+# The installed launcher finds nothing to start in an empty directory and says so.
+mkdir "$prefix/work"
+set +e
+(cd "$prefix/work" && env -i PATH=/nonexistent "$prefix/bin/launcher" 2>"$prefix/work/err")
+status=$?
+set -e
+((status == 217)) || fail "the installed launcher ended with $status, not 217"
+grep -qx 'EProcess: Executable not found: "java"' "$prefix/work/err" || fail "its report"
+echo "install: bin/launcher, share/man/man1/launcher.1 and share/doc/launcher"

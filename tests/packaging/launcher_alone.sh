@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The launcher alone: configured with BUILD_TESTING=OFF, with no javac on PATH and GoogleTest
+# made unfindable, the configure succeeds, says the demo is left out, and builds the launcher;
+# the demo target then says what it misses. (A configure that asks for GoogleTest fails the same
+# way, which shows that it really cannot be found.)
+# usage: launcher_alone.sh SOURCE_DIR
+set -euo pipefail
+source_dir=$1
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# A PATH of every program of /usr/bin but javac.
+mkdir "$work/bin"
+for program in /usr/bin/*; do
+  [[ ${program##*/} == javac ]] || ln -s "$program" "$work/bin/${program##*/}"
+done
+isolated=(env -i "PATH=$work/bin" "HOME=$work")
+"${isolated[@]}" sh -c 'command -v javac' && fail "javac is still on the test's PATH"
+
+configure=(cmake -S "$source_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
+           -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON)
+"${isolated[@]}" "${configure[@]}" -B "$work/alone" -DBUILD_TESTING=OFF >"$work/configure.log" 2>&1 ||
+  { cat "$work/configure.log"; fail "configuring with BUILD_TESTING=OFF failed"; }
+grep -qx -- "-- javac not found: the demo application is left out" "$work/configure.log" ||
+  { cat "$work/configure.log"; fail "no message that the demo is left out"; }
+grep -q "JAVAC:FILEPATH=JAVAC-NOTFOUND" "$work/alone/CMakeCache.txt" ||
+  fail "javac was found although it is not on PATH"
+
+"${isolated[@]}" cmake --build "$work/alone" --target launcher -j2 >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log"; fail "building the launcher failed"; }
+[[ -x $work/alone/launcher ]] || fail "no launcher in the build directory"
+# It is the launcher: without java anywhere it says so and ends with 217.
+mkdir "$work/run"
+set +e
+(cd "$work/run" && env -i PATH=/nonexistent "$work/alone/launcher" 2>"$work/run.err")
+status=$?
+set -e
+((status == 217)) || fail "the built launcher ended with $status, not 217"
+grep -qx 'EProcess: Executable not found: "java"' "$work/run.err" ||
+  { cat "$work/run.err"; fail "the built launcher's report"; }
+
+if "${isolated[@]}" cmake --build "$work/alone" --target demo >"$work/demo.log" 2>&1; then
+  fail "the demo target succeeded without a JDK"
+fi
+grep -q "The demo needs a JDK" "$work/demo.log" || { cat "$work/demo.log"; fail "demo message"; }
+
+if "${isolated[@]}" "${configure[@]}" -B "$work/with-tests" -DBUILD_TESTING=ON \
+    >"$work/with-tests.log" 2>&1; then
+  fail "a configure with tests found GoogleTest, so the check above proves nothing"
+fi
+echo "the launcher alone: configured and built without javac and GoogleTest"

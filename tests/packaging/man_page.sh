@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The manual page renders with man(1) into every section it should have, and names each line 2
+# of the failure report and each text of java's in the README's tables.
+# usage: man_page.sh SOURCE_DIR
+set -euo pipefail
+source_dir=$1
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+page=$(LC_ALL=C MANWIDTH=2000 MANPAGER=cat man -l "$source_dir/doc/launcher.1" 2>&1) ||
+  fail "man -l failed: $page"
+# One line per rendered line, blanks squeezed, none at the ends.
+flat=$(sed 's/[[:space:]]\{1,\}/ /g; s/^ //; s/ $//' <<<"$page")
+
+for section in NAME SYNOPSIS DESCRIPTION FILES "EXIT STATUS" DIAGNOSTICS ENVIRONMENT SIGNALS \
+    EXAMPLES; do
+  grep -qx -- "$section" <<<"$flat" || fail "no section $section"
+done
+grep -qx -- "launcher - start a Java application from its own directory" <<<"$flat" ||
+  fail "NAME line"
+
+# The README's texts: line 2 of the reports, and what java prints, each in backquotes in the
+# tables' second column; ellipses and placeholders in capitals are the page's to fill in.
+texts=$(awk -F'|' '/^\| / && NF > 3 { print $3 }' "$source_dir/README.md" |
+        grep -o '`[^`]*`' | tr -d '`' | sed 's/ *$//' |
+        grep -E '^(EProcess|EOutOfMemory|EAccessViolation|Error|Caused by|java\.lang)' | sort -u)
+count=$(wc -l <<<"$texts")
+((count >= 10)) || fail "only $count texts read from the README: $texts"
+while IFS= read -r text; do
+  grep -qF -- "$text" <<<"$flat" || fail "the manual page does not say: $text"
+done <<<"$texts"
+grep -qF -- 'EProcess: Executable not found: "' <<<"$flat" || fail "no Executable not found"
+for variable in PATH JDK_JAVA_OPTIONS; do
+  grep -qE -- "^$variable( |$)" <<<"$flat" || fail "ENVIRONMENT does not describe $variable"
+done
+echo "the manual page: all sections, and the $count texts of the README"
