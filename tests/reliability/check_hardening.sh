@@ -7,8 +7,8 @@
 # The two are read from the call sites, not from the symbol table: a C library linked in
 # statically defines these functions whether or not the launcher's code calls them.
 #   CET           IBT and SHSTK in .note.gnu.property of every object built from the launcher's
-#                 sources, and of the executable itself unless it starts through the system C
-#                 library's start files and they lack them (the linker keeps a property only if
+#                 sources, and of the executable itself unless the system C library's start files
+#                 or archive, linked in statically, lack them (the linker keeps a property only if
 #                 every input has it)
 # Usage: check_hardening.sh LAUNCHER "OBJECT;OBJECT;..."
 set -uo pipefail
@@ -70,15 +70,24 @@ fi
 if has_cet "$binary"; then
   pass "CET (IBT, SHSTK) in the executable"
 elif ((${#unmarked[@]} == 0)) && grep -q '__libc_start_main' <<<"$(readelf -sW --dyn-syms "$binary")"; then
-  # Linked with the system C library's start-up: the property needs its start files too.
+  # Linked with the system C library's start-up (statically: its start files and its archive):
+  # the property needs every one of those inputs to carry it as well.
   toolchain_unmarked=()
-  for start in crt1.o Scrt1.o crti.o crtn.o; do
+  for start in rcrt1.o crt1.o Scrt1.o crti.o crtn.o; do
     path=$(${CC:-gcc} -print-file-name="$start")
     [[ -f $path ]] && ! has_cet "$path" && toolchain_unmarked+=("$path")
   done
+  archive=$(${CC:-gcc} -print-file-name=libc.a)
+  if [[ -f $archive ]]; then
+    scratch=$(mktemp -d)
+    (cd "$scratch" && ar x "$archive" libc-start.o 2>/dev/null)
+    [[ -f $scratch/libc-start.o ]] && ! has_cet "$scratch/libc-start.o" &&
+      toolchain_unmarked+=("$archive (libc-start.o)")
+    rm -rf "$scratch"
+  fi
   if ((${#toolchain_unmarked[@]})); then
     echo "note: the executable carries no CET property because the C library's start files" \
-         "lack it: ${toolchain_unmarked[*]}"
+         "and archive lack it: ${toolchain_unmarked[*]}"
   else
     fail "CET (IBT, SHSTK) in the executable, though every start file carries it"
   fi
