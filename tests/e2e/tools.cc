@@ -19,22 +19,6 @@
 #include <stdexcept>
 
 namespace e2e {
-namespace {
-
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  for (std::string& text : texts) pointers.push_back(text.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-}  // namespace
 
 std::string FindTool(const std::string& name) {
   const char* path = std::getenv("PATH");
@@ -114,8 +98,8 @@ RunResult RunOnTerminal(const std::string& program, const RunOptions& options) {
   std::vector<std::string> argv_text =
       options.argv.empty() ? std::vector<std::string>{program} : options.argv;
   std::vector<std::string> env_text = options.env;
-  std::vector<char*> argv = Pointers(argv_text);
-  std::vector<char*> envp = Pointers(env_text);
+  std::vector<char*> argv = NullTerminated(argv_text);
+  std::vector<char*> envp = NullTerminated(env_text);
 
   const pid_t pid = fork();
   if (pid == 0) {

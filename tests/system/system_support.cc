@@ -22,17 +22,6 @@
 namespace e2e {
 namespace {
 
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-int MillisecondsUntil(double deadline) {
-  const double left = deadline - Now();
-  return left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
-}
-
 // A short pause between two looks at a condition that no descriptor announces.
 void Pause() {
   timespec step{0, 2'000'000};
@@ -96,13 +85,9 @@ Background::Background(const std::string& program, const StartOptions& options) 
   // Everything the child needs is prepared before fork.
   std::vector<std::string> argv_text =
       options.argv.empty() ? std::vector<std::string>{program} : options.argv;
-  std::vector<char*> argv;
-  for (std::string& arg : argv_text) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   std::vector<std::string> env_text = options.env;
-  std::vector<char*> envp;
-  for (std::string& entry : env_text) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = NullTerminated(argv_text);
+  std::vector<char*> envp = NullTerminated(env_text);
   sigset_t blocked;
   sigemptyset(&blocked);
   for (int sig : options.blocked_signals) sigaddset(&blocked, sig);
