@@ -14,9 +14,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+
+#include "tests/support/helpers.h"
 
 namespace e2e {
 
@@ -29,37 +30,6 @@ std::string FindTool(const std::string& name) {
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return "";
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
-void ExpectFailureReport(const std::string& err, const std::string& line2) {
-  static const std::regex first("An unhandled exception occurred at \\$([0-9A-F]{16}):");
-  static const std::regex frame("  \\$[0-9A-F]{16}");
-  // The text ends with the empty line: "...\n\n", so the split gives two final empty entries.
-  std::vector<std::string> lines = SplitLines(err);
-  ASSERT_GE(lines.size(), 5U) << err;
-  ASSERT_EQ(lines.back(), "") << "the report must end with a line feed";
-  lines.pop_back();
-  std::smatch address;
-  ASSERT_TRUE(std::regex_match(lines[0], address, first)) << lines[0];
-  EXPECT_NE(address[1].str(), std::string(16, '0'));
-  EXPECT_EQ(lines[1], line2);
-  EXPECT_EQ(lines[2], "  $" + address[1].str());
-  EXPECT_EQ(lines.back(), "") << "the report must end with an empty line";
-  const std::size_t frames = lines.size() - 4;
-  EXPECT_LE(frames, 16U);
-  for (std::size_t i = 3; i < 3 + frames; ++i) {
-    EXPECT_TRUE(std::regex_match(lines[i], frame)) << "line " << i + 1 << ": " << lines[i];
-  }
 }
 
 RunResult RunUnderStrace(const std::string& strace, const std::vector<std::string>& strace_options,

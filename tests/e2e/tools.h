@@ -1,6 +1,6 @@
 // Helpers of the end-to-end tests in this directory: running the launcher under strace with a
-// failure injected, on a pseudo-terminal, checking the failure report, and watching for children
-// that the launcher leaves behind.
+// failure injected, on a pseudo-terminal, and watching for children that the launcher leaves
+// behind.
 #pragma once
 
 #include <string>
@@ -12,14 +12,6 @@ namespace e2e {
 
 // The full path of `name` found through the test's own PATH, or empty when it is not installed.
 std::string FindTool(const std::string& name);
-
-// `text` split at line feeds; a final line feed gives a final empty entry.
-std::vector<std::string> SplitLines(const std::string& text);
-
-// Checks that `err` is exactly one unhandled-error report with `line2` as its second line:
-// "An unhandled exception occurred at $ADDR:", line 2, "  $ADDR", at most 16 "  $RET" lines and
-// an empty last line, each address 16 upper-case hexadecimal digits.
-void ExpectFailureReport(const std::string& err, const std::string& line2);
 
 // Runs `program` under `strace` (which must exist), tracing the program alone, not its children,
 // with `strace_options` (such as "-e", "inject=..."); the trace goes to `trace_path`, so standard

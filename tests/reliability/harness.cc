@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace reliability {
@@ -20,20 +19,6 @@ std::string Tool(const std::string& name) {
     if (access(path.c_str(), X_OK) == 0) return path;
   }
   return {};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  for (;;) {
-    const auto end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
 }
 
 e2e::RunResult RunTraced(const std::vector<std::string>& strace_args, const std::string& trace_path,
@@ -74,24 +59,6 @@ std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string
     calls.push_back({static_cast<pid_t>(std::stol(line.substr(0, space))), text});
   }
   return calls;
-}
-
-void ExpectFailureReport(const std::string& err, const std::string& line2) {
-  const std::vector<std::string> lines = Lines(err);
-  // Line 1, line 2, line 3, 0 to 16 return addresses, the empty line, and the final split entry.
-  ASSERT_GE(lines.size(), 5U) << err;
-  ASSERT_LE(lines.size(), 21U) << err;
-  static const std::regex kFirst("An unhandled exception occurred at \\$([0-9A-F]{16}):");
-  static const std::regex kAddress("  \\$[0-9A-F]{16}");
-  std::smatch first;
-  ASSERT_TRUE(std::regex_match(lines[0], first, kFirst)) << err;
-  EXPECT_EQ(lines[1], line2) << err;
-  EXPECT_EQ(lines[2], "  $" + first[1].str()) << err;
-  for (std::size_t i = 3; i + 2 < lines.size(); ++i) {
-    EXPECT_TRUE(std::regex_match(lines[i], kAddress)) << "line " << i + 1 << ": " << lines[i];
-  }
-  EXPECT_EQ(lines[lines.size() - 2], "") << err;
-  EXPECT_EQ(lines.back(), "") << err;
 }
 
 OrphanWatch::OrphanWatch() { prctl(PR_SET_CHILD_SUBREAPER, 1); }

@@ -1,6 +1,6 @@
 // Helpers of the reliability tests: running the launcher under strace with address-space
 // randomisation off (so two runs print the same addresses), reading which call of a traced
-// system call is which, checking a failure report, and finding processes the launcher left.
+// system call is which, and finding processes the launcher left.
 #pragma once
 
 #include <sys/types.h>
@@ -15,9 +15,6 @@ namespace reliability {
 // The full path of an installed tool (looked up in /usr/bin and /bin), or empty.
 std::string Tool(const std::string& name);
 
-// `text` split at line feeds; a final line feed gives a final empty entry.
-std::vector<std::string> Lines(const std::string& text);
-
 // Runs `program` (argv[0] = its path) under `strace -f --quiet=all -o trace_path ARGS`, itself
 // under `setarch -R`. The trace goes to the file, so standard error carries only the program's.
 e2e::RunResult RunTraced(const std::vector<std::string>& strace_args, const std::string& trace_path,
@@ -31,9 +28,6 @@ struct TracedCall {
 
 // The calls of system call `name` in a trace written with -f, in order.
 std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string& name);
-
-// Checks that `err` is exactly one unhandled-error report whose second line is `line2`.
-void ExpectFailureReport(const std::string& err, const std::string& line2);
 
 // While it exists, the test process adopts the orphans of every program it starts, so that a
 // process left behind by the launcher can be found once the launcher has ended.

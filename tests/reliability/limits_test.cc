@@ -12,11 +12,13 @@
 
 #include "tests/reliability/harness.h"
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace reliability {
 namespace {
 
 using e2e::App;
+using e2e::ExpectFailureReport;
 using e2e::JavaRecord;
 using e2e::RunOptions;
 using e2e::RunResult;

@@ -1,0 +1,49 @@
+#include "tests/support/helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace e2e {
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+void ExpectFailureReport(const std::string& err, const std::string& line2) {
+  static const std::regex first("An unhandled exception occurred at \\$([0-9A-F]{16}):");
+  static const std::regex frame("  \\$[0-9A-F]{16}");
+  // Line 1, line 2, line 3, 0 to 16 return addresses and the empty line; the text ends with the
+  // empty line, "...\n\n", so the split gives two final empty entries.
+  std::vector<std::string> lines = SplitLines(err);
+  ASSERT_GE(lines.size(), 5U) << err;
+  ASSERT_LE(lines.size(), 21U) << err;
+  ASSERT_EQ(lines.back(), "") << "the report must end with a line feed\n" << err;
+  lines.pop_back();
+  std::smatch address;
+  ASSERT_TRUE(std::regex_match(lines[0], address, first)) << err;
+  EXPECT_NE(address[1].str(), std::string(16, '0')) << err;
+  EXPECT_EQ(lines[1], line2) << err;
+  EXPECT_EQ(lines[2], "  $" + address[1].str()) << err;
+  EXPECT_EQ(lines.back(), "") << "the report must end with an empty line\n" << err;
+  const std::size_t frames = lines.size() - 4;
+  EXPECT_LE(frames, 16U);
+  for (std::size_t i = 3; i < 3 + frames; ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i], frame)) << "line " << i + 1 << ": " << lines[i];
+  }
+}
+
+}  // namespace e2e
