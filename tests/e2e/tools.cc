@@ -13,38 +13,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/helpers.h"
 
 namespace e2e {
-
-std::string FindTool(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream elements(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string directory; std::getline(elements, directory, ':');) {
-    if (directory.empty()) continue;
-    const std::string candidate = directory + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
-RunResult RunUnderStrace(const std::string& strace, const std::vector<std::string>& strace_options,
-                         const std::string& trace_path, const std::string& program,
-                         const RunOptions& options) {
-  RunOptions traced = options;
-  traced.argv = {strace, "-qq", "-o", trace_path};
-  traced.argv.insert(traced.argv.end(), strace_options.begin(), strace_options.end());
-  traced.argv.push_back("--");
-  traced.argv.push_back(program);
-  if (options.argv.size() > 1) {
-    traced.argv.insert(traced.argv.end(), options.argv.begin() + 1, options.argv.end());
-  }
-  return RunProgram(strace, traced);
-}
 
 int CallNumberOf(const std::string& trace_path, const std::string& needle) {
   const std::vector<std::string> lines = SplitLines(ReadFile(trace_path));

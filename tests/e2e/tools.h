@@ -1,6 +1,6 @@
-// Helpers of the end-to-end tests in this directory: running the launcher under strace with a
-// failure injected, on a pseudo-terminal, and watching for children that the launcher leaves
-// behind.
+// Helpers of the end-to-end tests in this directory: reading which call of a traced system call
+// is which, running the launcher on a pseudo-terminal, and watching for children that the
+// launcher leaves behind.
 #pragma once
 
 #include <string>
@@ -9,16 +9,6 @@
 #include "tests/support/e2e.h"
 
 namespace e2e {
-
-// The full path of `name` found through the test's own PATH, or empty when it is not installed.
-std::string FindTool(const std::string& name);
-
-// Runs `program` under `strace` (which must exist), tracing the program alone, not its children,
-// with `strace_options` (such as "-e", "inject=..."); the trace goes to `trace_path`, so standard
-// error carries only what the program writes.
-RunResult RunUnderStrace(const std::string& strace, const std::vector<std::string>& strace_options,
-                         const std::string& trace_path, const std::string& program,
-                         const RunOptions& options);
 
 // The 1-based number of the first call among the traced calls of `trace_path` (a trace written
 // with "-e trace=NAME") whose line contains `needle`, or 0 when none does.

@@ -6,40 +6,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/helpers.h"
+
 namespace reliability {
 
-std::string Tool(const std::string& name) {
-  for (const char* directory : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
-    const std::string path = directory + name;
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
-}
-
 e2e::RunResult RunTraced(const std::vector<std::string>& strace_args, const std::string& trace_path,
-                         const std::string& program, e2e::RunOptions options) {
-  const std::string setarch = Tool("setarch");
-  const std::string strace = Tool("strace");
+                         const std::string& program, const e2e::RunOptions& options) {
+  const std::string setarch = e2e::FindTool("setarch", e2e::kSystemToolPath);
+  const std::string strace = e2e::FindTool("strace", e2e::kSystemToolPath);
   if (setarch.empty() || strace.empty()) {
     ADD_FAILURE() << "strace and setarch (packages strace, util-linux) are needed";
     return {};
   }
-  std::vector<std::string> argv = {setarch, "x86_64",      "-R", strace,
-                                   "-f",    "--quiet=all", "-o", trace_path};
-  argv.insert(argv.end(), strace_args.begin(), strace_args.end());
-  argv.push_back("--");
-  if (options.argv.empty()) {
-    argv.push_back(program);
-  } else {
-    argv.insert(argv.end(), options.argv.begin(), options.argv.end());
-  }
-  options.argv = argv;
-  return e2e::RunProgram(setarch, options);
+  return e2e::RunUnderStrace(strace, strace_args, trace_path, program, options,
+                             {.follow_children = true, .setarch = setarch});
 }
 
 std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string& name) {

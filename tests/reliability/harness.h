@@ -12,13 +12,11 @@
 
 namespace reliability {
 
-// The full path of an installed tool (looked up in /usr/bin and /bin), or empty.
-std::string Tool(const std::string& name);
-
-// Runs `program` (argv[0] = its path) under `strace -f --quiet=all -o trace_path ARGS`, itself
-// under `setarch -R`. The trace goes to the file, so standard error carries only the program's.
+// Runs `program` under `strace -f` with `strace_args`, itself under `setarch -R`, both looked up
+// among the system's programs. The trace goes to `trace_path`, so standard error carries only the
+// program's.
 e2e::RunResult RunTraced(const std::vector<std::string>& strace_args, const std::string& trace_path,
-                         const std::string& program, e2e::RunOptions options);
+                         const std::string& program, const e2e::RunOptions& options);
 
 // One traced call, as strace wrote it with -f: the process and the text from the call's name on.
 struct TracedCall {

@@ -1,8 +1,13 @@
 #include "tests/support/helpers.h"
 
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
+#include <sstream>
+#include <stdexcept>
 
 namespace e2e {
 
@@ -44,6 +49,42 @@ void ExpectFailureReport(const std::string& err, const std::string& line2) {
   for (std::size_t i = 3; i < 3 + frames; ++i) {
     EXPECT_TRUE(std::regex_match(lines[i], frame)) << "line " << i + 1 << ": " << lines[i];
   }
+}
+
+std::string FindTool(const std::string& name, std::string_view search_path) {
+  std::stringstream elements{std::string(search_path)};
+  for (std::string directory; std::getline(elements, directory, ':');) {
+    if (directory.empty()) continue;
+    const std::string candidate = directory + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+std::string FindTool(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  return FindTool(name, path != nullptr ? path : "/usr/bin:/bin");
+}
+
+RunResult RunUnderStrace(const std::string& strace, const std::vector<std::string>& strace_options,
+                         const std::string& trace_path, const std::string& program,
+                         const RunOptions& options, const StraceMode& mode) {
+  RunOptions traced = options;
+  traced.argv.clear();
+  if (!mode.setarch.empty()) {
+    utsname system{};
+    if (uname(&system) != 0) throw std::runtime_error("uname failed");
+    traced.argv = {mode.setarch, system.machine, "-R"};
+  }
+  traced.argv.insert(traced.argv.end(), {strace, "--quiet=all", "-o", trace_path});
+  if (mode.follow_children) traced.argv.push_back("-f");
+  traced.argv.insert(traced.argv.end(), strace_options.begin(), strace_options.end());
+  traced.argv.push_back("--");
+  traced.argv.push_back(program);
+  if (options.argv.size() > 1) {
+    traced.argv.insert(traced.argv.end(), options.argv.begin() + 1, options.argv.end());
+  }
+  return RunProgram(traced.argv.front(), traced);
 }
 
 }  // namespace e2e

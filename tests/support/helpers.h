@@ -1,7 +1,9 @@
-// Helpers that several areas of end-to-end tests share: text and the launcher's failure report.
+// Helpers that several areas of end-to-end tests share: text, the launcher's failure report,
+// installed tools and running a program under strace.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/e2e.h"
@@ -18,5 +20,30 @@ std::vector<std::string> SplitLines(const std::string& text);
 // "An unhandled exception occurred at $ADDR:", line 2, "  $ADDR", at most 16 "  $RET" lines and
 // an empty last line, each address 16 upper-case hexadecimal digits and $ADDR not zero.
 void ExpectFailureReport(const std::string& err, const std::string& line2);
+
+// The directories of the system's own programs, in the order FindTool looks through them.
+inline constexpr char kSystemToolPath[] = "/usr/bin:/bin:/usr/sbin:/sbin";
+
+// The full path of the executable `name` in the first directory of `search_path` (directories
+// separated by colons) that has one, or empty when none has.
+std::string FindTool(const std::string& name, std::string_view search_path);
+// The same through the test's own PATH (/usr/bin:/bin when it is unset).
+std::string FindTool(const std::string& name);
+
+// How RunUnderStrace traces.
+struct StraceMode {
+  // Trace the children of the program too (-f); each trace line then starts with the process ID.
+  bool follow_children = false;
+  // When set, the path of setarch: strace runs under `setarch <machine> -R`, so that the program
+  // runs without address-space randomisation and two runs print the same addresses.
+  std::string setarch;
+};
+
+// Runs `program` under `strace` (which must exist) with its informational messages silenced and
+// `strace_options` (such as "-e", "inject=..."); the program gets `options.argv` from argument 1
+// on. The trace goes to `trace_path`, so standard error carries only what the program writes.
+RunResult RunUnderStrace(const std::string& strace, const std::vector<std::string>& strace_options,
+                         const std::string& trace_path, const std::string& program,
+                         const RunOptions& options, const StraceMode& mode = {});
 
 }  // namespace e2e
