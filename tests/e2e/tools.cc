@@ -1,19 +1,15 @@
 #include "tests/e2e/tools.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <stdexcept>
+#include <vector>
 
 #include "tests/support/helpers.h"
 
@@ -32,58 +28,39 @@ int CallNumberOf(const std::string& trace_path, const std::string& needle) {
 }
 
 RunResult RunOnTerminal(const std::string& program, const RunOptions& options) {
-  int master = -1;
-  int slave = -1;
-  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-    throw std::runtime_error("openpty failed");
-  }
-  fcntl(master, F_SETFD, FD_CLOEXEC);
   std::vector<std::string> argv_text =
       options.argv.empty() ? std::vector<std::string>{program} : options.argv;
   std::vector<std::string> env_text = options.env;
   std::vector<char*> argv = NullTerminated(argv_text);
   std::vector<char*> envp = NullTerminated(env_text);
 
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    ioctl(slave, TIOCSCTTY, 0);
-    for (int fd = 0; fd < 3; ++fd) dup2(slave, fd);
-    if (slave > 2) close(slave);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(121);
-  }
-  close(slave);
-
   RunResult result;
-  const double deadline = Now() + options.timeout_seconds;
   std::string raw;
-  for (;;) {
-    const int wait_ms = static_cast<int>((deadline - Now()) * 1000);
-    if (wait_ms <= 0) {
-      result.timed_out = true;
-      kill(pid, SIGKILL);
-      break;
+  pid_t pid = -1;
+  {
+    Pty terminal;
+    // Opened before the fork, so that the terminal has a holder from the start; not close-on-exec,
+    // since it may itself be one of descriptors 0 to 2 when the test was started without them.
+    const int slave = open(terminal.slave_path().c_str(), O_RDWR | O_NOCTTY);
+    if (slave < 0) throw std::runtime_error("cannot open " + terminal.slave_path());
+    pid = fork();
+    if (pid == 0) {
+      setsid();
+      ioctl(slave, TIOCSCTTY, 0);
+      for (int fd = 0; fd < 3; ++fd) dup2(slave, fd);
+      if (slave > 2) close(slave);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+      if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
+      execve(program.c_str(), argv.data(), envp.data());
+      _exit(121);
     }
-    pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, wait_ms) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    char buffer[4096];
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n > 0) {
-      raw.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;  // EIO: every holder of the terminal's other side has closed it
-    }
-  }
-  close(master);
+    close(slave);
+    raw = terminal.ReadUntilClosed(options.timeout_seconds, &result.timed_out);
+    if (result.timed_out) kill(pid, SIGKILL);
+  }  // the master end is closed before the wait, as before a hang-up
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

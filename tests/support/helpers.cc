@@ -1,9 +1,13 @@
 #include "tests/support/helpers.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -85,6 +89,49 @@ RunResult RunUnderStrace(const std::string& strace, const std::vector<std::strin
     traced.argv.insert(traced.argv.end(), options.argv.begin() + 1, options.argv.end());
   }
   return RunProgram(traced.argv.front(), traced);
+}
+
+Pty::Pty() {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128] = {};
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      ptsname_r(master_, name, sizeof name) != 0) {
+    throw std::runtime_error("cannot open a pseudo-terminal");
+  }
+  slave_path_ = name;
+}
+
+Pty::~Pty() { close(master_); }
+
+void Pty::Type(std::string_view keys) const {
+  if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+    throw std::runtime_error("cannot type on the pseudo-terminal");
+  }
+}
+
+std::string Pty::ReadUntilClosed(double timeout_seconds, bool* timed_out) const {
+  std::string shown;
+  if (timed_out != nullptr) *timed_out = false;
+  const double deadline = Now() + timeout_seconds;
+  for (;;) {
+    pollfd ready{master_, POLLIN, 0};
+    const int n = poll(&ready, 1, MillisecondsUntil(deadline));
+    if (n == 0) {
+      if (timed_out != nullptr) *timed_out = true;
+      return shown;
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return shown;
+    }
+    char buffer[4096];
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got > 0) {
+      shown.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      return shown;  // EIO: every slave end is closed
+    }
+  }
 }
 
 }  // namespace e2e

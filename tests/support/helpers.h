@@ -1,5 +1,5 @@
 // Helpers that several areas of end-to-end tests share: text, the launcher's failure report,
-// installed tools and running a program under strace.
+// installed tools, running a program under strace, and pseudo-terminals.
 #pragma once
 
 #include <string>
@@ -45,5 +45,26 @@ struct StraceMode {
 RunResult RunUnderStrace(const std::string& strace, const std::vector<std::string>& strace_options,
                          const std::string& trace_path, const std::string& program,
                          const RunOptions& options, const StraceMode& mode = {});
+
+// A new pseudo-terminal. The test keeps the master end; programs open the slave end by its path.
+class Pty {
+ public:
+  Pty();
+  ~Pty();
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  const std::string& slave_path() const { return slave_path_; }
+  // Sends `keys` to the terminal as though they were typed.
+  void Type(std::string_view keys) const;
+  // Everything the terminal shows until no program holds the slave end any longer, or until the
+  // deadline; the terminal's CR LF line ends are kept. `timed_out`, when given, tells whether the
+  // deadline came first.
+  std::string ReadUntilClosed(double timeout_seconds, bool* timed_out = nullptr) const;
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
 
 }  // namespace e2e

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -43,42 +42,6 @@ bool PidFdEnded(int pidfd, double timeout_seconds) {
 }
 
 }  // namespace
-
-Pty::Pty() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128] = {};
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-      ptsname_r(master_, name, sizeof name) != 0) {
-    throw std::runtime_error("cannot open a pseudo-terminal");
-  }
-  slave_path_ = name;
-}
-
-Pty::~Pty() { close(master_); }
-
-void Pty::Type(std::string_view keys) const {
-  if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
-    throw std::runtime_error("cannot type on the pseudo-terminal");
-  }
-}
-
-std::string Pty::ReadUntilClosed(double timeout_seconds) const {
-  std::string shown;
-  const double deadline = Now() + timeout_seconds;
-  for (;;) {
-    pollfd ready{master_, POLLIN, 0};
-    const int n = poll(&ready, 1, MillisecondsUntil(deadline));
-    if (n == 0) return shown;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return shown;
-    }
-    char buffer[4096];
-    const ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got <= 0) return shown;  // EIO: every slave end is closed
-    shown.append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 Background::Background(const std::string& program, const StartOptions& options) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("cannot adopt orphans");
