@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,22 +71,6 @@ RunResult RunOnTerminal(const std::string& program, const RunOptions& options) {
     result.out += raw[i];
   }
   return result;
-}
-
-OrphanWatch::OrphanWatch() {
-  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("PR_SET_CHILD_SUBREAPER");
-}
-
-OrphanWatch::~OrphanWatch() {
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
-  // Collect whatever was left, so that it does not disturb later tests.
-  for (int status = 0; waitpid(-1, &status, WNOHANG) > 0;) {
-  }
-}
-
-bool OrphanWatch::NoneLeft() const {
-  int status = 0;
-  return waitpid(-1, &status, WNOHANG | __WALL) < 0 && errno == ECHILD;
 }
 
 }  // namespace e2e

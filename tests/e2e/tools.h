@@ -1,10 +1,8 @@
 // Helpers of the end-to-end tests in this directory: reading which call of a traced system call
-// is which, running the launcher on a pseudo-terminal, and watching for children that the
-// launcher leaves behind.
+// is which, and running the launcher on a pseudo-terminal.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "tests/support/e2e.h"
 
@@ -18,18 +16,5 @@ int CallNumberOf(const std::string& trace_path, const std::string& needle);
 // controlling terminal in a session of its own; `out` receives all that arrived on the terminal,
 // with the terminal's CR LF line ends turned back into LF. `options.cwd`, `env` and `argv` apply.
 RunResult RunOnTerminal(const std::string& program, const RunOptions& options);
-
-// While it exists, the test process adopts the orphans of the programs it starts, so that a child
-// that the launcher left behind can be found after the launcher has ended.
-class OrphanWatch {
- public:
-  OrphanWatch();
-  ~OrphanWatch();
-  OrphanWatch(const OrphanWatch&) = delete;
-  OrphanWatch& operator=(const OrphanWatch&) = delete;
-
-  // Whether no process, running or ended, is left to the test process.
-  bool NoneLeft() const;
-};
 
 }  // namespace e2e

@@ -271,7 +271,7 @@ class FaultInjection : public testing::TestWithParam<Fault> {
   e2e::App app;
   std::string java;  // the Java program that init.ini leads to
   e2e::RunOptions options;
-  OrphanWatch orphans;
+  e2e::OrphanWatch orphans;
 };
 
 TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {

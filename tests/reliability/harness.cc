@@ -1,14 +1,8 @@
 #include "tests/reliability/harness.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/support/helpers.h"
 
@@ -43,38 +37,6 @@ std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string
     calls.push_back({static_cast<pid_t>(std::stol(line.substr(0, space))), text});
   }
   return calls;
-}
-
-OrphanWatch::OrphanWatch() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-
-OrphanWatch::~OrphanWatch() {
-  TakeLeftovers();
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
-}
-
-std::vector<pid_t> OrphanWatch::TakeLeftovers() const {
-  std::vector<pid_t> leftovers;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat_file(entry.path() / "stat");
-    std::string stat;
-    std::getline(stat_file, stat);
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    if (parent == getpid()) leftovers.push_back(static_cast<pid_t>(std::stol(name)));
-  }
-  for (pid_t pid : leftovers) {
-    kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
-  return leftovers;
 }
 
 }  // namespace reliability

@@ -1,6 +1,6 @@
 // Helpers of the reliability tests: running the launcher under strace with address-space
-// randomisation off (so two runs print the same addresses), reading which call of a traced
-// system call is which, and finding processes the launcher left.
+// randomisation off (so two runs print the same addresses), and reading which call of a traced
+// system call is which.
 #pragma once
 
 #include <sys/types.h>
@@ -26,19 +26,5 @@ struct TracedCall {
 
 // The calls of system call `name` in a trace written with -f, in order.
 std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string& name);
-
-// While it exists, the test process adopts the orphans of every program it starts, so that a
-// process left behind by the launcher can be found once the launcher has ended.
-class OrphanWatch {
- public:
-  OrphanWatch();
-  ~OrphanWatch();
-  OrphanWatch(const OrphanWatch&) = delete;
-  OrphanWatch& operator=(const OrphanWatch&) = delete;
-
-  // The processes, running or ended, that are left to the test process; running ones are killed
-  // and all are collected, so the next check starts clean.
-  std::vector<pid_t> TakeLeftovers() const;
-};
 
 }  // namespace reliability

@@ -20,6 +20,7 @@ namespace {
 using e2e::App;
 using e2e::ExpectFailureReport;
 using e2e::JavaRecord;
+using e2e::OrphanWatch;
 using e2e::RunOptions;
 using e2e::RunResult;
 

@@ -3,12 +3,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -132,6 +137,48 @@ std::string Pty::ReadUntilClosed(double timeout_seconds, bool* timed_out) const 
       return shown;  // EIO: every slave end is closed
     }
   }
+}
+
+OrphanWatch::OrphanWatch() {
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("PR_SET_CHILD_SUBREAPER");
+}
+
+OrphanWatch::~OrphanWatch() {
+  TakeLeftovers();
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  // Collect whatever else has ended, so that it does not disturb later tests.
+  for (int status = 0; waitpid(-1, &status, WNOHANG) > 0;) {
+  }
+}
+
+bool OrphanWatch::NoneLeft() const {
+  int status = 0;
+  return waitpid(-1, &status, WNOHANG | __WALL) < 0 && errno == ECHILD;
+}
+
+std::vector<pid_t> OrphanWatch::TakeLeftovers() const {
+  std::vector<pid_t> leftovers;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat_file(entry.path() / "stat");
+    std::string stat;
+    std::getline(stat_file, stat);
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent == getpid()) leftovers.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  for (pid_t pid : leftovers) {
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  return leftovers;
 }
 
 }  // namespace e2e

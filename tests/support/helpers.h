@@ -1,6 +1,9 @@
 // Helpers that several areas of end-to-end tests share: text, the launcher's failure report,
-// installed tools, running a program under strace, and pseudo-terminals.
+// installed tools, running a program under strace, pseudo-terminals, and watching for processes
+// that the launcher leaves behind.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <string_view>
@@ -65,6 +68,23 @@ class Pty {
  private:
   int master_ = -1;
   std::string slave_path_;
+};
+
+// While it exists, the test process adopts the orphans of every program it starts, so that a
+// process left behind by the launcher can be found once the launcher has ended. The destructor
+// kills and collects whatever is left.
+class OrphanWatch {
+ public:
+  OrphanWatch();
+  ~OrphanWatch();
+  OrphanWatch(const OrphanWatch&) = delete;
+  OrphanWatch& operator=(const OrphanWatch&) = delete;
+
+  // Whether no process, running or ended, is left to the test process.
+  bool NoneLeft() const;
+  // The processes, running or ended, that are left to the test process; running ones are killed
+  // and all are collected, so the next check starts clean.
+  std::vector<pid_t> TakeLeftovers() const;
 };
 
 }  // namespace e2e
