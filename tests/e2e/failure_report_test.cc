@@ -10,16 +10,10 @@
 
 #include "tests/e2e/tools.h"
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace e2e {
 namespace {
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 // Checks a failed run: exit 217, `err` is exactly the report with `line2`, nothing else.
 void ExpectFailedRun(const RunResult& result, const std::string& err, const std::string& line2) {

@@ -9,7 +9,6 @@
 #include <set>
 #include <string>
 
-#include "tests/e2e/tools.h"
 #include "tests/support/e2e.h"
 
 namespace e2e {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace e2e {
 namespace {
@@ -19,12 +20,6 @@ std::vector<std::string> JavaCommand(const std::string& program, const std::stri
                                      const std::string& main_class) {
   return {program, "--module-path", module_path, "--add-modules",
           modules, "-classpath",    class_path,  main_class};
-}
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at; (at = text.find(from)) != std::string::npos;)
-    text.replace(at, from.size(), to);
-  return text;
 }
 
 TEST(Launch, WorkedExampleGivesTheSevenArgumentsByteExact) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace e2e {
 namespace {
@@ -28,13 +29,6 @@ struct LookupCase {
   const char* expected_program;  // below the root
   const char* expected_argument_zero;
 };
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 // Failure messages name the case rather than dump its bytes.
 void PrintTo(const LookupCase& value, std::ostream* out) { *out << value.name; }

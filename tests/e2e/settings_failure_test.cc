@@ -12,6 +12,7 @@
 
 #include "tests/e2e/tools.h"
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace e2e {
 namespace {

@@ -19,6 +19,7 @@
 
 #include "tests/reliability/harness.h"
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace reliability {
 namespace {
@@ -270,7 +271,7 @@ class FaultInjection : public testing::TestWithParam<Fault> {
   e2e::App app;
   std::string java;  // the Java program that init.ini leads to
   e2e::RunOptions options;
-  OrphanWatch orphans;
+  e2e::OrphanWatch orphans;
 };
 
 TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
@@ -346,7 +347,7 @@ TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
       break;
     case Outcome::kReport:
       EXPECT_EQ(result.exit_code, 217);
-      ExpectFailureReport(result.err, Substitute(fault.line2, java));
+      e2e::ExpectFailureReport(result.err, Substitute(fault.line2, java));
       EXPECT_FALSE(record.present) << "Java ran";
       return;
     case Outcome::kReportCut:

@@ -1,60 +1,23 @@
 #include "tests/reliability/harness.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <regex>
-#include <sstream>
+
+#include "tests/support/helpers.h"
 
 namespace reliability {
 
-std::string Tool(const std::string& name) {
-  for (const char* directory : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
-    const std::string path = directory + name;
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  for (;;) {
-    const auto end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 e2e::RunResult RunTraced(const std::vector<std::string>& strace_args, const std::string& trace_path,
-                         const std::string& program, e2e::RunOptions options) {
-  const std::string setarch = Tool("setarch");
-  const std::string strace = Tool("strace");
+                         const std::string& program, const e2e::RunOptions& options) {
+  const std::string setarch = e2e::FindTool("setarch", e2e::kSystemToolPath);
+  const std::string strace = e2e::FindTool("strace", e2e::kSystemToolPath);
   if (setarch.empty() || strace.empty()) {
     ADD_FAILURE() << "strace and setarch (packages strace, util-linux) are needed";
     return {};
   }
-  std::vector<std::string> argv = {setarch, "x86_64",      "-R", strace,
-                                   "-f",    "--quiet=all", "-o", trace_path};
-  argv.insert(argv.end(), strace_args.begin(), strace_args.end());
-  argv.push_back("--");
-  if (options.argv.empty()) {
-    argv.push_back(program);
-  } else {
-    argv.insert(argv.end(), options.argv.begin(), options.argv.end());
-  }
-  options.argv = argv;
-  return e2e::RunProgram(setarch, options);
+  return e2e::RunUnderStrace(strace, strace_args, trace_path, program, options,
+                             {.follow_children = true, .setarch = setarch});
 }
 
 std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string& name) {
@@ -74,56 +37,6 @@ std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string
     calls.push_back({static_cast<pid_t>(std::stol(line.substr(0, space))), text});
   }
   return calls;
-}
-
-void ExpectFailureReport(const std::string& err, const std::string& line2) {
-  const std::vector<std::string> lines = Lines(err);
-  // Line 1, line 2, line 3, 0 to 16 return addresses, the empty line, and the final split entry.
-  ASSERT_GE(lines.size(), 5U) << err;
-  ASSERT_LE(lines.size(), 21U) << err;
-  static const std::regex kFirst("An unhandled exception occurred at \\$([0-9A-F]{16}):");
-  static const std::regex kAddress("  \\$[0-9A-F]{16}");
-  std::smatch first;
-  ASSERT_TRUE(std::regex_match(lines[0], first, kFirst)) << err;
-  EXPECT_EQ(lines[1], line2) << err;
-  EXPECT_EQ(lines[2], "  $" + first[1].str()) << err;
-  for (std::size_t i = 3; i + 2 < lines.size(); ++i) {
-    EXPECT_TRUE(std::regex_match(lines[i], kAddress)) << "line " << i + 1 << ": " << lines[i];
-  }
-  EXPECT_EQ(lines[lines.size() - 2], "") << err;
-  EXPECT_EQ(lines.back(), "") << err;
-}
-
-OrphanWatch::OrphanWatch() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-
-OrphanWatch::~OrphanWatch() {
-  TakeLeftovers();
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
-}
-
-std::vector<pid_t> OrphanWatch::TakeLeftovers() const {
-  std::vector<pid_t> leftovers;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat_file(entry.path() / "stat");
-    std::string stat;
-    std::getline(stat_file, stat);
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    if (parent == getpid()) leftovers.push_back(static_cast<pid_t>(std::stol(name)));
-  }
-  for (pid_t pid : leftovers) {
-    kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
-  return leftovers;
 }
 
 }  // namespace reliability

@@ -1,6 +1,6 @@
 // Helpers of the reliability tests: running the launcher under strace with address-space
-// randomisation off (so two runs print the same addresses), reading which call of a traced
-// system call is which, checking a failure report, and finding processes the launcher left.
+// randomisation off (so two runs print the same addresses), and reading which call of a traced
+// system call is which.
 #pragma once
 
 #include <sys/types.h>
@@ -12,16 +12,11 @@
 
 namespace reliability {
 
-// The full path of an installed tool (looked up in /usr/bin and /bin), or empty.
-std::string Tool(const std::string& name);
-
-// `text` split at line feeds; a final line feed gives a final empty entry.
-std::vector<std::string> Lines(const std::string& text);
-
-// Runs `program` (argv[0] = its path) under `strace -f --quiet=all -o trace_path ARGS`, itself
-// under `setarch -R`. The trace goes to the file, so standard error carries only the program's.
+// Runs `program` under `strace -f` with `strace_args`, itself under `setarch -R`, both looked up
+// among the system's programs. The trace goes to `trace_path`, so standard error carries only the
+// program's.
 e2e::RunResult RunTraced(const std::vector<std::string>& strace_args, const std::string& trace_path,
-                         const std::string& program, e2e::RunOptions options);
+                         const std::string& program, const e2e::RunOptions& options);
 
 // One traced call, as strace wrote it with -f: the process and the text from the call's name on.
 struct TracedCall {
@@ -31,22 +26,5 @@ struct TracedCall {
 
 // The calls of system call `name` in a trace written with -f, in order.
 std::vector<TracedCall> CallsIn(const std::string& trace_path, const std::string& name);
-
-// Checks that `err` is exactly one unhandled-error report whose second line is `line2`.
-void ExpectFailureReport(const std::string& err, const std::string& line2);
-
-// While it exists, the test process adopts the orphans of every program it starts, so that a
-// process left behind by the launcher can be found once the launcher has ended.
-class OrphanWatch {
- public:
-  OrphanWatch();
-  ~OrphanWatch();
-  OrphanWatch(const OrphanWatch&) = delete;
-  OrphanWatch& operator=(const OrphanWatch&) = delete;
-
-  // The processes, running or ended, that are left to the test process; running ones are killed
-  // and all are collected, so the next check starts clean.
-  std::vector<pid_t> TakeLeftovers() const;
-};
 
 }  // namespace reliability

@@ -12,12 +12,15 @@
 
 #include "tests/reliability/harness.h"
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace reliability {
 namespace {
 
 using e2e::App;
+using e2e::ExpectFailureReport;
 using e2e::JavaRecord;
+using e2e::OrphanWatch;
 using e2e::RunOptions;
 using e2e::RunResult;
 
@@ -50,7 +53,7 @@ class AddressSpaceLimit : public Limits, public testing::WithParamInterface<bool
 
 TEST_P(AddressSpaceLimit, EndlessFirstLineIsReportedAsOutOfMemory) {
   if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
-  const std::string prlimit = Tool("prlimit");
+  const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
   const std::string settings = app.dir / "init.ini";
   if (GetParam()) {
@@ -70,7 +73,7 @@ TEST_P(AddressSpaceLimit, EndlessFirstLineIsReportedAsOutOfMemory) {
 
 TEST_F(Limits, AddressSpaceLimitAloneLetsTheLaunchGoAhead) {
   if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
-  const std::string prlimit = Tool("prlimit");
+  const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
   app.WriteExampleSettings();
   const RunResult result = Run({prlimit, kAddressSpace, "--", app.launcher});
@@ -84,13 +87,13 @@ INSTANTIATE_TEST_SUITE_P(InitIni, AddressSpaceLimit, testing::Bool(),
                          });
 
 TEST_F(Limits, ProcessLimitMakesTheForkFail) {
-  const std::string prlimit = Tool("prlimit");
+  const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
   app.WriteExampleSettings();
   std::vector<std::string> argv = {prlimit, "--nproc=1", "--"};
   if (geteuid() == 0) {
     // The process limit binds no root process: run as a user that owns no other process.
-    const std::string setpriv = Tool("setpriv");
+    const std::string setpriv = e2e::FindTool("setpriv", e2e::kSystemToolPath);
     ASSERT_FALSE(setpriv.empty()) << "setpriv (package util-linux) is needed";
     const std::string user = std::to_string(200000 + getpid() % 100000);
     std::filesystem::permissions(app.dir.path(), std::filesystem::perms::all);

@@ -33,13 +33,25 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
+}  // namespace
+
 double Now() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-}  // namespace
+int MillisecondsUntil(double deadline) {
+  const double left = deadline - Now();
+  return left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
+}
+
+std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
 
 std::string LauncherBinary() { return LAUNCHER_BINARY; }
 std::string FakeJavaBinary() { return FAKE_JAVA_BINARY; }
@@ -123,13 +135,9 @@ RunResult RunProgram(const std::string& program, const RunOptions& options) {
   }
   std::vector<std::string> argv_text =
       options.argv.empty() ? std::vector<std::string>{program} : options.argv;
-  std::vector<char*> argv;
-  for (auto& arg : argv_text) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   std::vector<std::string> env_text = options.env;
-  std::vector<char*> envp;
-  for (auto& entry : env_text) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = NullTerminated(argv_text);
+  std::vector<char*> envp = NullTerminated(env_text);
 
   const pid_t pid = fork();
   if (pid == 0) {

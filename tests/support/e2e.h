@@ -29,6 +29,15 @@ class TempDir {
   std::string path_;
 };
 
+// Seconds on the monotonic clock, and the milliseconds from now until `deadline` on it (at least
+// 1 while any time is left, 0 once it has passed), as poll takes them.
+double Now();
+int MillisecondsUntil(double deadline);
+
+// Pointers to the texts followed by a null pointer, as execve takes an argument vector or an
+// environment; valid while `texts` is unchanged.
+std::vector<char*> NullTerminated(std::vector<std::string>& texts);
+
 void WriteFile(const std::string& path, const std::string& content, int mode = 0644);
 std::string ReadFile(const std::string& path);
 void MakeDirs(const std::string& path);

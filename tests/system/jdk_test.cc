@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace e2e {
 namespace {
@@ -46,13 +47,6 @@ public final class Main {
   }
 }
 )";
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 // The application, built once: DIR/app holds the launcher and Main.class, DIR/modules the module
 // app.greeting, DIR/work is the working directory from which the launcher is started.

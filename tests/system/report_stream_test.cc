@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 #include "tests/system/system_support.h"
 
 namespace e2e {
@@ -17,13 +18,6 @@ namespace {
 
 constexpr double kTimeout = 60;
 constexpr std::size_t kBufferSize = 256;
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 // The bytes of each write call on descriptor 2 in a trace written by "strace -xx -e trace=write".
 std::vector<std::string> WritesToStandardError(const std::string& trace) {

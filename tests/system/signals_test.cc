@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 #include "tests/system/system_support.h"
 
 namespace e2e {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -21,17 +20,6 @@
 
 namespace e2e {
 namespace {
-
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-int MillisecondsUntil(double deadline) {
-  const double left = deadline - Now();
-  return left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
-}
 
 // A short pause between two looks at a condition that no descriptor announces.
 void Pause() {
@@ -55,54 +43,14 @@ bool PidFdEnded(int pidfd, double timeout_seconds) {
 
 }  // namespace
 
-Pty::Pty() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128] = {};
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-      ptsname_r(master_, name, sizeof name) != 0) {
-    throw std::runtime_error("cannot open a pseudo-terminal");
-  }
-  slave_path_ = name;
-}
-
-Pty::~Pty() { close(master_); }
-
-void Pty::Type(std::string_view keys) const {
-  if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
-    throw std::runtime_error("cannot type on the pseudo-terminal");
-  }
-}
-
-std::string Pty::ReadUntilClosed(double timeout_seconds) const {
-  std::string shown;
-  const double deadline = Now() + timeout_seconds;
-  for (;;) {
-    pollfd ready{master_, POLLIN, 0};
-    const int n = poll(&ready, 1, MillisecondsUntil(deadline));
-    if (n == 0) return shown;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return shown;
-    }
-    char buffer[4096];
-    const ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got <= 0) return shown;  // EIO: every slave end is closed
-    shown.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
 Background::Background(const std::string& program, const StartOptions& options) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("cannot adopt orphans");
   // Everything the child needs is prepared before fork.
   std::vector<std::string> argv_text =
       options.argv.empty() ? std::vector<std::string>{program} : options.argv;
-  std::vector<char*> argv;
-  for (std::string& arg : argv_text) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   std::vector<std::string> env_text = options.env;
-  std::vector<char*> envp;
-  for (std::string& entry : env_text) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = NullTerminated(argv_text);
+  std::vector<char*> envp = NullTerminated(env_text);
   sigset_t blocked;
   sigemptyset(&blocked);
   for (int sig : options.blocked_signals) sigaddset(&blocked, sig);

@@ -8,30 +8,9 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace e2e {
-
-// A new pseudo-terminal. The test keeps the master end; programs open the slave end by its path.
-class Pty {
- public:
-  Pty();
-  ~Pty();
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-
-  const std::string& slave_path() const { return slave_path_; }
-  // Sends `keys` to the terminal as though they were typed.
-  void Type(std::string_view keys) const;
-  // Everything the terminal shows until no program holds the slave end any longer, or until the
-  // deadline; the terminal's CR LF line ends are kept.
-  std::string ReadUntilClosed(double timeout_seconds) const;
-
- private:
-  int master_ = -1;
-  std::string slave_path_;
-};
 
 struct StartOptions {
   std::vector<std::string> argv;  // argument 0 first; the program path when empty
