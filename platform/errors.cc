@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "platform/report.h"
+#include "platform/return_address.h"
 
 extern "C" void* __libc_stack_end;  // glibc: the top of the main thread's stack
 
@@ -147,7 +148,7 @@ int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept
     const void* caller = slots[0];
     const void* return_address = slots[1];
     if (caller == nullptr || return_address == nullptr) break;
-    out[count++] = return_address;
+    out[count++] = StripReturnAddress(return_address);
     if (caller <= frame) break;
     frame = caller;
   }
