@@ -20,8 +20,10 @@ dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture a
 
 # Packages of another architecture that are "Multi-Arch: same" must match the version of the
 # host's copy, so the host's copies of shared libraries may be upgraded along with them.
+# libc6 and libstdc++6 for arm64 hold the loader and libraries that the dynamically linked arm64
+# test programs load under qemu (from /lib and /usr/lib/aarch64-linux-gnu, as on arm64).
 packages=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static binfmt-support
-          libgtest-dev:arm64 openjdk-17-jre-headless:arm64)
+          libc6:arm64 libstdc++6:arm64 libgtest-dev:arm64 openjdk-17-jre-headless:arm64)
 missing=()
 for package in "${packages[@]}"; do
   installed "$package" || missing+=("$package")
@@ -36,6 +38,7 @@ for tool in aarch64-linux-gnu-g++ aarch64-linux-gnu-objdump qemu-aarch64-static;
   command -v "$tool" >/dev/null || die "$tool is missing after the installation"
 done
 [[ -f /usr/lib/aarch64-linux-gnu/libgtest.a ]] || die "GoogleTest for arm64 is missing"
+[[ -e /lib/ld-linux-aarch64.so.1 ]] || die "the arm64 loader (libc6:arm64) is missing"
 [[ -x /usr/lib/jvm/java-17-openjdk-arm64/bin/java ]] || die "the arm64 Java runtime is missing"
 
 # binfmt_misc lets the kernel start an arm64 program through qemu, as the end-to-end tests do
@@ -71,6 +74,13 @@ set +e
 status=$?
 set -e
 ((status == 42)) || die "an arm64 program does not run here (status $status): binfmt_misc and qemu-aarch64-static are not working"
+aarch64-linux-gnu-gcc -o "$probe/probe-dynamic" "$probe/probe.c" ||
+  die "the cross compiler cannot link a dynamically linked arm64 program"
+set +e
+"$probe/probe-dynamic"
+status=$?
+set -e
+((status == 42)) || die "a dynamically linked arm64 program does not run here (status $status)"
 /usr/lib/jvm/java-17-openjdk-arm64/bin/java -version >/dev/null 2>&1 ||
   die "the arm64 java does not start under emulation"
 echo "arm64-setup: cross compiler, qemu-aarch64 (binfmt), GoogleTest and Java for arm64 are ready"
