@@ -18,6 +18,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/emulation.h"
+
 namespace e2e {
 namespace {
 
@@ -171,11 +173,12 @@ RunResult RunOnTerminal(const std::string& program, const RunOptions& options) {
 }
 
 OrphanWatch::OrphanWatch() {
-  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("PR_SET_CHILD_SUBREAPER");
+  adopting_ = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+  if (!adopting_ && !kUnderEmulation) throw std::runtime_error("PR_SET_CHILD_SUBREAPER");
 }
 
 OrphanWatch::~OrphanWatch() {
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  if (adopting_) prctl(PR_SET_CHILD_SUBREAPER, 0);
   // Collect whatever was left, so that it does not disturb later tests.
   for (int status = 0; waitpid(-1, &status, WNOHANG) > 0;) {
   }

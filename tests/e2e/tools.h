@@ -48,6 +48,12 @@ class OrphanWatch {
 
   // Whether no process, running or ended, is left to the test process.
   bool NoneLeft() const;
+  // Whether orphans come to the test process at all. Only under emulation can they not: qemu-user
+  // does not make a process a subreaper (tests/support/emulation.h), and orphans go to init.
+  bool Adopting() const { return adopting_; }
+
+ private:
+  bool adopting_ = false;
 };
 
 }  // namespace e2e

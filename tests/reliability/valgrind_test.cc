@@ -11,6 +11,7 @@
 
 #include "tests/reliability/harness.h"
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 
 namespace reliability {
 namespace {
@@ -26,6 +27,10 @@ class Memcheck : public testing::TestWithParam<Check> {};
 
 TEST_P(Memcheck, FindsNoError) {
   if (LAUNCHER_SANITIZED) GTEST_SKIP() << "Valgrind cannot run a sanitizer-instrumented binary";
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "Valgrind runs programs of its own processor only: it would check qemu-user, "
+                    "not the arm64 launcher";
+  }
   const std::string valgrind = Tool("valgrind");
   ASSERT_FALSE(valgrind.empty()) << "valgrind is needed";
   e2e::App app;
