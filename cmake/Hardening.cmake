@@ -9,7 +9,8 @@
 #     compiler knows them (it needs optimisation, so Debug builds go without it);
 #   - stack clash protection: large stack allocations touch every page, so the stack cannot be
 #     made to jump over its guard page;
-#   - control-flow protection (indirect-branch tracking and shadow-stack compatibility marks).
+#   - control-flow protection (indirect-branch tracking and shadow-stack compatibility marks; on
+#     arm64 branch target identification and pointer authentication of return addresses).
 # All of it applies to the code that goes into the launcher binary: the two libraries and the
 # executable. It stays valid for a static PIE (-static-pie) link as well.
 # LAUNCHER_HARDENING_EXCLUDE names protections to leave out, only to measure what each costs
@@ -29,7 +30,13 @@ if(NOT "stack-clash" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
   list(APPEND launcher_hardening_compile_options -fstack-clash-protection)
 endif()
 if(NOT "cet" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
-  list(APPEND launcher_hardening_compile_options -fcf-protection=full)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
+    # arm64's counterpart: branch target identification (BTI landing pads) and return addresses
+    # signed with pointer authentication (PAC), marked in the GNU property note.
+    list(APPEND launcher_hardening_compile_options -mbranch-protection=standard)
+  else()
+    list(APPEND launcher_hardening_compile_options -fcf-protection=full)
+  endif()
 endif()
 if(NOT "fortify" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
   list(APPEND launcher_hardening_compile_options

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/return_address.h"
+
 extern "C" void* __libc_stack_end;  // glibc: the top of the main thread's stack
 
 namespace launcher {
@@ -112,7 +114,7 @@ int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept
     const void* caller = slots[0];
     const void* return_address = slots[1];
     if (caller == nullptr || return_address == nullptr) break;
-    out[count++] = return_address;
+    out[count++] = StripReturnAddress(return_address);
     if (caller <= frame) break;
     frame = caller;
   }

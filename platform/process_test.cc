@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/emulation.h"
 
 namespace launcher {
 namespace {
@@ -303,6 +304,10 @@ TEST_F(ProcessTest, NotFoundNamesTheProgramUpToItsFirstNul) {
 }
 
 TEST_F(ProcessTest, ExecFailureRaisesEProcessAndLeavesNoChild) {
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "qemu-user runs vfork as fork: the child's record of its failure is made in "
+                    "memory the launcher does not share, so it never reaches the launcher";
+  }
   const struct {
     const char* file;
     const char* content;
@@ -327,6 +332,10 @@ TEST_F(ProcessTest, ExecFailureRaisesEProcessAndLeavesNoChild) {
 }
 
 TEST_F(ProcessTest, MissingCurrentDirectoryRaisesEProcessNamingIt) {
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "qemu-user runs vfork as fork: the child's record of its failure is made in "
+                    "memory the launcher does not share, so it never reaches the launcher";
+  }
   TProcess process;
   process.SetExecutable("/bin/sh");
   process.Parameters().push_back("-c");
@@ -344,22 +353,43 @@ TEST_F(ProcessTest, MissingCurrentDirectoryRaisesEProcessNamingIt) {
 
 // A filter on a thread of its own makes every way of creating a process fail there.
 TEST_F(ProcessTest, ForkFailureRaisesEProcess) {
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "qemu-user installs no seccomp filter (it would apply to the emulator's own "
+                    "system calls)";
+  }
   std::optional<std::string> message;
   bool running = true;
   std::thread worker([&] {
-    sock_filter filter[] = {
+    // The system calls that create a process: arm64 has no fork and vfork of their own.
+    const std::vector<unsigned> refused = {
+#if defined(__NR_vfork)
+        __NR_vfork,
+#endif
+#if defined(__NR_fork)
+        __NR_fork,
+#endif
+        __NR_clone,
+        __NR_clone3,
+    };
+#if defined(__aarch64__)
+    constexpr unsigned kAuditArch = AUDIT_ARCH_AARCH64;
+#else
+    constexpr unsigned kAuditArch = AUDIT_ARCH_X86_64;
+#endif
+    std::vector<sock_filter> filter = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_vfork, 4, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fork, 3, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
     };
-    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+      // Each match jumps over the jumps after it and the ALLOW to the ERRNO return.
+      const auto to_errno = static_cast<unsigned char>(refused.size() - i);
+      filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, refused[i], to_errno, 0));
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN));
+    sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) != 0) return;
     TProcess process;

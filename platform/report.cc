@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/errors.h"
+#include "platform/return_address.h"
 #include "platform/streams.h"
 
 namespace launcher {
@@ -58,7 +59,7 @@ void WriteRunErrorReport(const RunErrorRecord& run_error) noexcept {
   for (int lines = 0; frame > previous && FrameOnStack(frame);) {
     const auto* slots = static_cast<const void* const*>(frame);
     const void* caller = slots[0];
-    const void* return_address = slots[1];
+    const void* return_address = StripReturnAddress(slots[1]);
     if (return_address == nullptr) break;
     FormatAddress(return_address, address);
     if (!err.WriteLine({"  $", address_text})) return;

@@ -10,6 +10,7 @@
 
 #include "tests/e2e/tools.h"
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 #include "tests/support/helpers.h"
 
 namespace e2e {
@@ -40,7 +41,10 @@ class FailureReport : public testing::Test {
     ExpectFailedRun(result, result.err, line2);
     EXPECT_EQ(result.out, "");
     EXPECT_FALSE(ReadJavaRecord(app.record).present) << "Java ran";
-    EXPECT_TRUE(orphans.NoneLeft()) << "the launcher left a child behind";
+    // Without adopting (only under emulation) a child left behind goes to init, unseen here.
+    if (orphans.Adopting()) {
+      EXPECT_TRUE(orphans.NoneLeft()) << "the launcher left a child behind";
+    }
   }
 
   App app;
@@ -111,6 +115,10 @@ void PrintTo(const ExecCase& value, std::ostream* out) { *out << value.name; }
 class ExecFailure : public FailureReport, public testing::WithParamInterface<ExecCase> {};
 
 TEST_P(ExecFailure, ReportsTheSystemsReason) {
+  if (kUnderEmulation) {
+    GTEST_SKIP() << "qemu-user runs vfork as fork: the child's record of the failed execve is made "
+                    "in memory the launcher does not share, so it never reaches the launcher";
+  }
   const ExecCase& param = GetParam();
   const std::string java = work / param.java_path;
   MakeDirs(std::filesystem::path(java).parent_path());
@@ -148,6 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FailureReport, ForkFailure) {
   const std::string strace = FindTool("strace");
   if (strace.empty()) GTEST_SKIP() << "strace is not installed";
+  if (kUnderEmulation) {
+    GTEST_SKIP() << "strace would follow qemu-user, whose system calls are the emulator's, not "
+                    "the launcher's";
+  }
   app.WriteSettings(app.java_home + "\n", work.path());
   // Which call creates the child: find it in a trace of a normal run, then make it fail.
   const std::string trace = app.dir / "trace.txt";

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 
 namespace e2e {
 namespace {
@@ -44,7 +46,24 @@ TEST(Inheritance, EnvironmentReachesJavaEntryForEntryInOrder) {
   EXPECT_EQ(result.err, "");
   const JavaRecord record = ReadJavaRecord(app.record);
   ASSERT_TRUE(record.present);
-  EXPECT_EQ(record.env, options.env);
+  if (kUnderEmulation) {
+    // qemu-user hands the emulated launcher its own copy of the environment: one entry per name
+    // (the last), none without "=", in an order of its own. The launcher passes on what it has:
+    // those entries, each byte for byte.
+    std::map<std::string, std::string> kept;
+    for (const std::string& entry : options.env) {
+      const std::size_t equals = entry.find('=');
+      if (equals != std::string::npos) kept[entry.substr(0, equals)] = entry;
+    }
+    std::vector<std::string> expected;
+    for (const auto& [name, entry] : kept) expected.push_back(entry);
+    std::vector<std::string> received = record.env;
+    std::sort(received.begin(), received.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(received, expected);
+  } else {
+    EXPECT_EQ(record.env, options.env);
+  }
   // The working directory is the launcher's, not the launcher's own directory.
   EXPECT_EQ(record.cwd, work.path());
 }
@@ -90,7 +109,14 @@ TEST(Inheritance, SignalsAndProcessGroup) {
   // default. What its parent ignored stays ignored, and nothing else is changed or blocked.
   const std::vector<std::string> expected = {std::to_string(SIGINT) + " ignore",
                                              std::to_string(SIGPIPE) + " ignore"};
-  EXPECT_EQ(record.signals, expected);
+  if (kUnderEmulation) {
+    // qemu-user catches every signal whose default action ends the process on the host, also an
+    // ignored one, and execve resets caught signals: what the launcher inherited as ignored does
+    // not reach a Java that the emulated launcher starts. Nothing may be caught there either.
+    for (const std::string& line : record.signals) EXPECT_TRUE(line.ends_with(" ignore")) << line;
+  } else {
+    EXPECT_EQ(record.signals, expected);
+  }
   EXPECT_EQ(record.blocked, std::vector<std::string>{});
   // Java stays in the launcher's process group, which is the test's.
   EXPECT_EQ(record.pgrp.substr(0, record.pgrp.find(' ')), std::to_string(getpgrp()));

@@ -10,6 +10,10 @@
 #                 sources, and of the executable itself unless the system C library's start files
 #                 or archive, linked in statically, lack them (the linker keeps a property only if
 #                 every input has it)
+# On an arm64 (AArch64) binary the control-flow protection is branch target identification and
+# pointer authentication: BTI and PAC in the AArch64 feature property, read the same way; the code
+# is disassembled with the cross binutils (aarch64-linux-gnu-objdump), whose calls are "bl" and
+# tail calls "b".
 # Usage: check_hardening.sh LAUNCHER "OBJECT;OBJECT;..."
 set -uo pipefail
 
@@ -20,6 +24,20 @@ fail() { echo "MISSING: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
 header=$(readelf -h "$binary") || { echo "cannot read $binary"; exit 1; }
+if grep -Eq 'Machine:[[:space:]]*AArch64' <<<"$header"; then
+  objdump=aarch64-linux-gnu-objdump
+  call_pattern='(bl|b)[[:space:]]+[0-9a-f]+ <[^>+]+>'
+  feature_pattern='AArch64 feature: .*BTI.*PAC'
+  feature_name="BTI, PAC"
+  cc=${CC:-aarch64-linux-gnu-gcc}
+else
+  objdump=objdump
+  call_pattern='(call|jmp) +[0-9a-f]+ <[^>+]+>'
+  feature_pattern='x86 feature: .*IBT.*SHSTK'
+  feature_name="CET (IBT, SHSTK)"
+  cc=${CC:-gcc}
+fi
+command -v "$objdump" >/dev/null || { echo "$objdump is needed to read $binary"; exit 1; }
 dynamic=$(readelf -d "$binary" 2>/dev/null)
 segments=$(readelf -lW "$binary")
 
@@ -37,8 +55,8 @@ else
 fi
 
 # Calls and tail calls, direct or through the PLT: "call 1234 <__stack_chk_fail@plt>".
-called=$(objdump -d --no-show-raw-insn "$binary" |
-         grep -oE '(call|jmp) +[0-9a-f]+ <[^>+]+>' | sed -E 's/.*<([^@>]+).*/\1/' | sort | uniq -c)
+called=$("$objdump" -d --no-show-raw-insn "$binary" |
+         grep -oE "$call_pattern" | sed -E 's/.*<([^@>]+).*/\1/' | sort | uniq -c)
 canaries=$(awk '$2 == "__stack_chk_fail" {print $1}' <<<"$called")
 if [[ -n $canaries ]]; then
   pass "stack protector ($canaries calls to __stack_chk_fail)"
@@ -54,45 +72,45 @@ else
   fail "_FORTIFY_SOURCE (no call to a checking function __*_chk)"
 fi
 
-has_cet() { grep -Eq 'x86 feature: .*IBT.*SHSTK' <<<"$(readelf -n "$1" 2>/dev/null)"; }
+has_cfi() { grep -Eq "$feature_pattern" <<<"$(readelf -n "$1" 2>/dev/null)"; }
 unmarked=()
 for object in "${objects[@]}"; do
   [[ -n $object ]] || continue
-  has_cet "$object" || unmarked+=("$object")
+  has_cfi "$object" || unmarked+=("$object")
 done
 if ((${#objects[@]} == 0)); then
-  fail "CET: no object files given to check"
+  fail "$feature_name: no object files given to check"
 elif ((${#unmarked[@]})); then
-  fail "CET (IBT, SHSTK) in: ${unmarked[*]}"
+  fail "$feature_name in: ${unmarked[*]}"
 else
-  pass "CET (IBT, SHSTK) in all ${#objects[@]} objects of the launcher's sources"
+  pass "$feature_name in all ${#objects[@]} objects of the launcher's sources"
 fi
-if has_cet "$binary"; then
-  pass "CET (IBT, SHSTK) in the executable"
+if has_cfi "$binary"; then
+  pass "$feature_name in the executable"
 elif ((${#unmarked[@]} == 0)) && grep -q '__libc_start_main' <<<"$(readelf -sW --dyn-syms "$binary")"; then
-  # Linked with the system C library's start-up (statically: its start files and its archive):
-  # the property needs every one of those inputs to carry it as well.
+  # Linked with the system C library's start-up (statically: its start files, rcrt1.o for a
+  # static PIE, and its archive): the property needs every one of those inputs to carry it.
   toolchain_unmarked=()
-  for start in rcrt1.o crt1.o Scrt1.o crti.o crtn.o; do
-    path=$(${CC:-gcc} -print-file-name="$start")
-    [[ -f $path ]] && ! has_cet "$path" && toolchain_unmarked+=("$path")
+  for start in crt1.o Scrt1.o rcrt1.o crti.o crtn.o; do
+    path=$(realpath -m "$($cc -print-file-name="$start")")
+    [[ -f $path ]] && ! has_cfi "$path" && toolchain_unmarked+=("$path")
   done
-  archive=$(${CC:-gcc} -print-file-name=libc.a)
+  archive=$(realpath -m "$($cc -print-file-name=libc.a)")
   if [[ -f $archive ]]; then
     scratch=$(mktemp -d)
     (cd "$scratch" && ar x "$archive" libc-start.o 2>/dev/null)
-    [[ -f $scratch/libc-start.o ]] && ! has_cet "$scratch/libc-start.o" &&
+    [[ -f $scratch/libc-start.o ]] && ! has_cfi "$scratch/libc-start.o" &&
       toolchain_unmarked+=("$archive (libc-start.o)")
     rm -rf "$scratch"
   fi
   if ((${#toolchain_unmarked[@]})); then
-    echo "note: the executable carries no CET property because the C library's start files" \
-         "and archive lack it: ${toolchain_unmarked[*]}"
+    echo "note: the executable carries no $feature_name property because the C library's start" \
+         "files and archive lack it: ${toolchain_unmarked[*]}"
   else
-    fail "CET (IBT, SHSTK) in the executable, though every start file carries it"
+    fail "$feature_name in the executable, though every start file carries it"
   fi
 elif ((${#unmarked[@]} == 0)); then
-  fail "CET (IBT, SHSTK) in the executable, though every object of the launcher carries it"
+  fail "$feature_name in the executable, though every object of the launcher carries it"
 fi
 
 if ((failures)); then

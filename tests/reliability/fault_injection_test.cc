@@ -19,6 +19,7 @@
 
 #include "tests/reliability/harness.h"
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 #include "tests/support/helpers.h"
 
 namespace reliability {
@@ -213,6 +214,10 @@ std::vector<std::string> DescriptorNumbers(const e2e::JavaRecord& record) {
 class FaultInjection : public testing::TestWithParam<Fault> {
  protected:
   void SetUp() override {
+    if (e2e::kUnderEmulation) {
+      GTEST_SKIP() << "strace would follow qemu-user, whose system calls are the emulator's, not "
+                      "the launcher's";
+    }
     std::string home = app.java_home;
     switch (GetParam().scenario) {
       case Scenario::kLaunch:

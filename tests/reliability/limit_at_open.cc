@@ -6,11 +6,13 @@
 // load its libraries) and afterwards the old limit is back (what it starts inherits the usual one).
 // The program is followed with ptrace until that call has returned, then released. Ends as the
 // program ends: with its exit status, or by its signal.
+#include <elf.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,9 +94,19 @@ int main(int argc, char** argv) {
       if (stop != SIGTRAP && stop != SIGSTOP) deliver = stop;
       continue;
     }
+    // The number of the call and its second argument, the path.
     user_regs_struct registers{};
+#if defined(__aarch64__)
+    iovec register_set{&registers, sizeof registers};
+    if (ptrace(PTRACE_GETREGSET, pid, NT_PRSTATUS, &register_set) != 0) Fail("PTRACE_GETREGSET");
+    const unsigned long long number = registers.regs[8];
+    const unsigned long long path = registers.regs[1];
+#else
     if (ptrace(PTRACE_GETREGS, pid, nullptr, &registers) != 0) Fail("PTRACE_GETREGS");
-    if (entering && registers.orig_rax == SYS_openat && ReadText(pid, registers.rsi) == name) {
+    const unsigned long long number = registers.orig_rax;
+    const unsigned long long path = registers.rsi;
+#endif
+    if (entering && number == SYS_openat && ReadText(pid, path) == name) {
       // Only the soft limit: raising it back needs no privilege.
       if (prlimit(pid, RLIMIT_NOFILE, nullptr, &saved) != 0) Fail("prlimit");
       const rlimit lowered{limit, saved.rlim_max};

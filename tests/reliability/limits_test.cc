@@ -12,6 +12,7 @@
 
 #include "tests/reliability/harness.h"
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 #include "tests/support/helpers.h"
 
 namespace reliability {
@@ -48,11 +49,15 @@ class Limits : public testing::Test {
 
 // 128 MiB of address space leaves the launcher ample room for itself, not for the line.
 constexpr const char* kAddressSpace = "--as=134217728";
+constexpr const char* kEmulatorNeedsAddressSpace =
+    "qemu-user allocates a 128 MiB translation buffer before the launcher starts: under this "
+    "limit the emulator itself cannot start";
 
 class AddressSpaceLimit : public Limits, public testing::WithParamInterface<bool> {};
 
 TEST_P(AddressSpaceLimit, EndlessFirstLineIsReportedAsOutOfMemory) {
   if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
+  if (e2e::kUnderEmulation) GTEST_SKIP() << kEmulatorNeedsAddressSpace;
   const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
   const std::string settings = app.dir / "init.ini";
@@ -73,6 +78,7 @@ TEST_P(AddressSpaceLimit, EndlessFirstLineIsReportedAsOutOfMemory) {
 
 TEST_F(Limits, AddressSpaceLimitAloneLetsTheLaunchGoAhead) {
   if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the address sanitizer needs terabytes of address space";
+  if (e2e::kUnderEmulation) GTEST_SKIP() << kEmulatorNeedsAddressSpace;
   const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
   app.WriteExampleSettings();
@@ -87,6 +93,10 @@ INSTANTIATE_TEST_SUITE_P(InitIni, AddressSpaceLimit, testing::Bool(),
                          });
 
 TEST_F(Limits, ProcessLimitMakesTheForkFail) {
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "qemu-user starts a thread of its own, which a limit of one process refuses: "
+                    "the emulator ends before the launcher runs";
+  }
   const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
   ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
   app.WriteExampleSettings();
@@ -109,6 +119,10 @@ TEST_F(Limits, ProcessLimitMakesTheForkFail) {
 }
 
 TEST_F(Limits, DescriptorLimitAtTheOpenLetsTheLaunchGoAhead) {
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "limit_at_open follows the launcher with ptrace, which qemu-user does not "
+                    "provide to the programs it runs";
+  }
   app.WriteExampleSettings();
   // Descriptors 0, 1 and 2 are open, so a limit of 3 leaves none for init.ini.
   const RunResult result = Run({LIMIT_AT_OPEN_BINARY, "3", "init.ini", app.launcher});

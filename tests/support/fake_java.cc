@@ -123,6 +123,35 @@ void ReadUntilEnd(int fd) {
   }
 }
 
+// The environment as the kernel received it from execve, entry by entry in order, from
+// /proc/self/environ. A program run by qemu-user sees in `environ` the emulator's copy of it,
+// which drops entries without '=' and keeps a single entry per name; /proc/self/environ shows what
+// was passed. Without /proc, `environ`.
+std::vector<std::string> ReceivedEnvironment() {
+  std::vector<std::string> entries;
+  const int fd = open("/proc/self/environ", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
+    return entries;
+  }
+  std::string block;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    block.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  for (std::size_t start = 0; start < block.size();) {
+    const std::size_t end = block.find('\0', start);
+    entries.push_back(block.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return entries;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,7 +171,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) add("arg", Escape(argv[i]));
     char cwd[PATH_MAX + 1] = {};
     add("cwd", Escape(getcwd(cwd, sizeof cwd) ? cwd : "?"));
-    for (char** entry = environ; *entry; ++entry) add("env", Escape(*entry));
+    for (const std::string& entry : ReceivedEnvironment()) add("env", Escape(entry.c_str()));
     for (const std::string& fd : descriptors) add("fd", fd);
     sigset_t blocked;
     sigprocmask(SIG_BLOCK, nullptr, &blocked);

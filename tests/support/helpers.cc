@@ -18,6 +18,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/emulation.h"
+
 namespace e2e {
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -140,12 +142,13 @@ std::string Pty::ReadUntilClosed(double timeout_seconds, bool* timed_out) const 
 }
 
 OrphanWatch::OrphanWatch() {
-  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("PR_SET_CHILD_SUBREAPER");
+  adopting_ = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+  if (!adopting_ && !kUnderEmulation) throw std::runtime_error("PR_SET_CHILD_SUBREAPER");
 }
 
 OrphanWatch::~OrphanWatch() {
   TakeLeftovers();
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  if (adopting_) prctl(PR_SET_CHILD_SUBREAPER, 0);
   // Collect whatever else has ended, so that it does not disturb later tests.
   for (int status = 0; waitpid(-1, &status, WNOHANG) > 0;) {
   }

@@ -85,6 +85,12 @@ class OrphanWatch {
   // The processes, running or ended, that are left to the test process; running ones are killed
   // and all are collected, so the next check starts clean.
   std::vector<pid_t> TakeLeftovers() const;
+  // Whether orphans come to the test process at all. Only under emulation can they not: qemu-user
+  // does not make a process a subreaper (tests/support/emulation.h), and orphans go to init.
+  bool Adopting() const { return adopting_; }
+
+ private:
+  bool adopting_ = false;
 };
 
 }  // namespace e2e

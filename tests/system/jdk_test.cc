@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -58,7 +59,10 @@ class RealJdk : public ::testing::Test {
     if (javac.empty() || realpath(javac.c_str(), real) == nullptr) return;
     // JAVA_HOME/bin/javac
     const std::string bin = std::string(real).substr(0, std::string(real).rfind('/'));
-    java_home_ = new std::string(bin.substr(0, bin.rfind('/')));
+    jdk_home_ = new std::string(bin.substr(0, bin.rfind('/')));
+    // The Java the launcher starts: another processor's, when the launcher is built for one.
+    const std::string runtime = JAVA_RUNTIME_HOME;
+    java_home_ = new std::string(runtime.empty() ? *jdk_home_ : runtime);
     dir_ = new TempDir;
     const TempDir& dir = *dir_;
     MakeDirs(dir / "src/app.greeting/app/greeting");
@@ -77,13 +81,15 @@ class RealJdk : public ::testing::Test {
   static void TearDownTestSuite() {
     delete dir_;
     delete java_home_;
+    delete jdk_home_;
     dir_ = nullptr;
     java_home_ = nullptr;
+    jdk_home_ = nullptr;
   }
 
   static void Compile(const std::vector<std::string>& arguments) {
     RunOptions options;
-    options.argv = {*java_home_ + "/bin/javac"};
+    options.argv = {*jdk_home_ + "/bin/javac"};
     options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
     options.env = {"PATH=/usr/bin:/bin"};
     options.timeout_seconds = kTimeout;
@@ -115,11 +121,13 @@ class RealJdk : public ::testing::Test {
   }
 
   static TempDir* dir_;
-  static std::string* java_home_;
+  static std::string* jdk_home_;   // the JDK whose javac compiles
+  static std::string* java_home_;  // the Java that the launcher starts
   static std::string compile_errors_;
 };
 
 TempDir* RealJdk::dir_ = nullptr;
+std::string* RealJdk::jdk_home_ = nullptr;
 std::string* RealJdk::java_home_ = nullptr;
 std::string RealJdk::compile_errors_;
 
@@ -145,6 +153,34 @@ TEST_P(ModularApplication, RunsFromAnotherDirectoryAndTheLauncherEndsWithZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitStatus, ModularApplication, ::testing::Values(0, 3));
+
+// The bundled demo (examples/demo, as the build compiled it): a copy of the launcher beside its
+// main class, its module on the module path, started from another working directory.
+TEST_F(RealJdk, BundledDemoRunsFromAnotherDirectory) {
+  const std::string demo = DEMO_DIR;
+  TempDir layout;
+  MakeDirs(layout / "app/modules");
+  MakeDirs(layout / "work");
+  CopyFile(demo + "/Main.class", layout / "app/Main.class");
+  std::filesystem::copy(demo + "/modules", layout / "app/modules",
+                        std::filesystem::copy_options::recursive);
+  CopyFile(LauncherBinary(), layout / "app/launcher");
+  WriteFile(layout / "work/init.ini",
+            *java_home_ + "\n" + layout / "app/modules" + "\ndemo.greeting\nMain\n");
+  RunOptions options;
+  options.cwd = layout / "work";
+  options.env = {"PATH=/usr/bin:/bin"};
+  options.timeout_seconds = kTimeout;
+  const RunResult result = RunProgram(layout / "app/launcher", options);
+  EXPECT_FALSE(result.timed_out);
+  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "");
+  // The class path is the launcher's directory as it takes it from its own path (ending in "/"),
+  // and a "/".
+  EXPECT_EQ(result.out, "Hello, launcher, from module demo.greeting!\nClass path: " +
+                            (layout / "app") + "//\n");
+}
 
 // What the real java says when init.ini leaves out what it needs (most on standard error, a
 // failure to set up the modules on standard output); the launcher still ends with 0.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 #include "tests/support/helpers.h"
 #include "tests/system/system_support.h"
 
@@ -96,6 +97,12 @@ TEST_P(SignalToLauncherAlone, EndsTheLauncherAndLeavesJavaRunning) {
 INSTANTIATE_TEST_SUITE_P(TermAndHangUp, SignalToLauncherAlone, ::testing::Values(SIGTERM, SIGHUP),
                          [](const auto& test) { return std::string(sigabbrev_np(test.param)); });
 
+// qemu-user catches every signal whose default action ends the process on the host, also one
+// that the emulated program inherited as ignored, and execve resets caught signals: an ignore
+// that the launcher keeps does not reach a Java that the emulated launcher starts.
+constexpr const char* kIgnoreLostUnderEmulation =
+    "qemu-user drops an inherited ignored signal when an emulated program starts another";
+
 // A key that the terminal turns into a signal for its foreground process group: the launcher
 // ends by it at once, without waiting for Java, and Java gets it too.
 struct TerminalKey {
@@ -109,6 +116,9 @@ struct TerminalKey {
 class KeyOnTerminal : public LauncherSignals, public ::testing::WithParamInterface<TerminalKey> {};
 
 TEST_P(KeyOnTerminal, EndsTheLauncherAtOnceAndReachesJava) {
+  // Java ignores SIGHUP to outlive the launcher's session. (qemu also writes a line of its own to
+  // the terminal when the launcher ends by SIGQUIT.)
+  if (kUnderEmulation) GTEST_SKIP() << kIgnoreLostUnderEmulation;
   const TerminalKey& key = GetParam();
   Pty pty;
   options_.terminal = pty.slave_path();
@@ -143,6 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, KeyOnTerminal,
 // the launcher keeps them ignored, so Ctrl-C and Ctrl-\ on its terminal do not end it, and Java
 // inherits the ignored SIGINT.
 TEST_F(LauncherSignals, InheritedIgnoredInterruptSurvivesCtrlC) {
+  if (kUnderEmulation) GTEST_SKIP() << kIgnoreLostUnderEmulation;
   Pty pty;
   options_.terminal = pty.slave_path();
   options_.stdout_path.clear();
@@ -233,15 +244,25 @@ TEST_P(Dispositions, LauncherAndJavaWhileWaiting) {
   std::sort(ignored_after.begin(), ignored_after.end());
   std::sort(blocked.begin(), blocked.end());
   const pid_t launcher = launcher_->pid();
-  ASSERT_TRUE(WaitsForChild(launcher, 30));
-  EXPECT_EQ(SignalsOfStatus(launcher, "SigCgt"),
-            (std::vector<int>{SIGILL, SIGBUS, SIGFPE, SIGSEGV}));
-  EXPECT_EQ(SignalsOfStatus(launcher, "SigIgn"), ignored_after);
-  EXPECT_EQ(SignalsOfStatus(launcher, "SigBlk"), blocked);
-
   const JavaRecord record = ReadJavaRecord(app_.record);
-  EXPECT_EQ(record.signals, RecordLines(ignored_after, " ignore"));
-  EXPECT_EQ(record.blocked, RecordLines(blocked, ""));
+  if (kUnderEmulation) {
+    // /proc/PID/status of an emulated launcher shows qemu-user's own dispositions and mask, not
+    // the launcher's, and the inherited ignores do not reach Java (kIgnoreLostUnderEmulation):
+    // what remains to check is the mask Java got, and that Java has nothing caught or ignored
+    // when nothing was inherited as ignored.
+    EXPECT_EQ(record.blocked, RecordLines(blocked, ""));
+    if (ignored_after.empty()) {
+      EXPECT_EQ(record.signals, std::vector<std::string>{});
+    }
+  } else {
+    ASSERT_TRUE(WaitsForChild(launcher, 30));
+    EXPECT_EQ(SignalsOfStatus(launcher, "SigCgt"),
+              (std::vector<int>{SIGILL, SIGBUS, SIGFPE, SIGSEGV}));
+    EXPECT_EQ(SignalsOfStatus(launcher, "SigIgn"), ignored_after);
+    EXPECT_EQ(SignalsOfStatus(launcher, "SigBlk"), blocked);
+    EXPECT_EQ(record.signals, RecordLines(ignored_after, " ignore"));
+    EXPECT_EQ(record.blocked, RecordLines(blocked, ""));
+  }
 
   close(input[1]);
   const int status = LauncherEnd();

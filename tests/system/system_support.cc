@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 
 namespace e2e {
 namespace {
@@ -44,7 +45,11 @@ bool PidFdEnded(int pidfd, double timeout_seconds) {
 }  // namespace
 
 Background::Background(const std::string& program, const StartOptions& options) {
-  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) throw std::runtime_error("cannot adopt orphans");
+  // Adopting only keeps a Java left behind from going to init, so that it is collected here; under
+  // emulation, where qemu-user cannot make a process a subreaper, init collects it.
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 && !kUnderEmulation) {
+    throw std::runtime_error("cannot adopt orphans");
+  }
   // Everything the child needs is prepared before fork.
   std::vector<std::string> argv_text =
       options.argv.empty() ? std::vector<std::string>{program} : options.argv;

@@ -1,0 +1,177 @@
+// Fault handling on arm64 (aarch64) Linux.
+//
+// The handler turns a fault into a call of HandleRunError from the faulting instruction, as on
+// x86-64. It points the saved pc at launcher_fault_trampoline (see the assembly file beside this
+// one) and the saved sp at
+//
+//   base = sp & ~15               AArch64 Linux has no red zone: the procedure call standard
+//                                 forbids any use of memory below sp, so nothing there is live
+//
+// and hands the trampoline, in registers, what it stores below the base to make the frame of a
+// call at the faulting instruction:
+//
+//   base - 32: x29 at the fault   with the slot above, a frame record {x29, return address}
+//   base - 24: return address     x16: pc + 4, the return address a call (bl) at the faulting
+//                                 instruction would leave; the unwinder looks up "return address
+//                                 minus one", which lands inside the 4-byte faulting instruction
+//                                 even when that is the function's last
+//   base - 16: x30 at the fault   the faulting function's link register, still needed when it
+//                                 faulted before saving it (a leaf function) or has already
+//                                 loaded it back
+//   base -  8: sp at the fault    x17
+//
+// x16 and x17 are the intra-procedure-call scratch registers, and x0-x2 carry the arguments of
+// launcher_raise_fault: none of them holds anything the unwinding needs (it restores only the
+// callee-saved registers, from the frames' unwind information).
+//
+// The handler itself writes no memory other than the saved context. The kernel built the signal
+// frame right below the interrupted sp: a frame record {x29, x30} first, then the siginfo and the
+// ucontext whose __reserved area holds the floating-point/SIMD record and the others, and
+// rt_sigreturn reads all of the ucontext back. The trampoline's stores land in that same area,
+// but they happen only after rt_sigreturn has restored the context from it, when the signal
+// frame is dead; before the return, nothing is written below the interrupted sp. (The same holds
+// on an alternate signal stack, where the frame lies on another stack altogether.)
+//
+// The trampoline's unwind information names the return address in a column of its own (the
+// unwinder's alternate return column, which it uses for signal frames too), so that x29, x30 and
+// sp are each restored to their values at the fault: an error raised from there unwinds into the
+// faulting function exactly as from a call at the faulting instruction, and the function's
+// clean-ups run (code that may fault is built with -fnon-call-exceptions).
+//
+// A branch or call to an unmapped address faults with pc at that address (SIGSEGV, fault address
+// equal to pc); a branch to a misaligned address faults the same way with SIGBUS. There the
+// return address into the caller is in x30 (a call through blr put it there) and is used as the
+// return address, and the back trace starts at the trampoline's frame record, so that its first
+// address is the one into the function that made the call.
+#include <signal.h>
+#include <ucontext.h>
+
+#include <cstdint>
+#include <iterator>
+
+#include "platform/errors.h"
+#include "platform/fault.h"
+#include "platform/return_address.h"
+#include "platform/syscall.h"
+
+extern "C" void launcher_fault_trampoline();
+
+// Called by the trampoline with the arguments the handler put into x0, x1 and x2.
+extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
+                                                  const void* frame) {
+  launcher::HandleRunError(static_cast<int>(code), address, frame);
+}
+
+namespace launcher {
+namespace {
+
+// The trampoline's frame record lies this far below the base (see above).
+constexpr std::uintptr_t kTrampolineFrame = 32;
+
+// PSTATE.BTYPE: the kind of the branch that led to the interrupted instruction. The context goes
+// on at the trampoline's entry as after an ordinary instruction, whatever branch faulted.
+constexpr std::uint64_t kBranchTypeBits = std::uint64_t{3} << 10;
+
+// FPSR's cumulative exception flags: invalid operation, division by zero, overflow, underflow,
+// inexact and input denormal.
+constexpr std::uint32_t kFpsrExceptionFlags = 0x9F;
+
+struct sigaction g_previous[std::size(kFaultSignals)];
+std::uint64_t g_startup_fpcr = 0;
+
+// The floating-point/SIMD record among the records the kernel keeps in the signal frame's
+// __reserved area; null when there is none.
+fpsimd_context* FindFpsimdRecord(mcontext_t& machine) noexcept {
+  unsigned char* const start = machine.__reserved;
+  const std::size_t capacity = sizeof machine.__reserved;
+  std::size_t offset = 0;
+  while (offset + sizeof(_aarch64_ctx) <= capacity) {
+    auto* record = reinterpret_cast<_aarch64_ctx*>(start + offset);
+    if (record->magic == 0 || record->size < sizeof(_aarch64_ctx)) return nullptr;  // end marker
+    if (record->magic == FPSIMD_MAGIC) {
+      if (offset + sizeof(fpsimd_context) > capacity) return nullptr;
+      return reinterpret_cast<fpsimd_context*>(record);
+    }
+    offset += record->size;
+  }
+  return nullptr;
+}
+
+// The code for a floating-point fault. arm64 keeps no record of which exception trapped other
+// than the signal's code (the flags in FPSR are cumulative), so the code decides. The saved state
+// is reset so that the error handling that follows runs with a clean unit: no exception flag, and
+// the control register of start-up (every trap disabled again).
+int FloatingPointCode(const siginfo_t& info, mcontext_t& machine) noexcept {
+  if (fpsimd_context* state = FindFpsimdRecord(machine)) {
+    state->fpsr &= ~kFpsrExceptionFlags;
+    state->fpcr = static_cast<std::uint32_t>(g_startup_fpcr);
+  }
+  switch (info.si_code) {
+    case FPE_INTDIV:
+      return 200;
+    case FPE_FLTDIV:
+      return 208;
+    case FPE_FLTOVF:
+      return 205;
+    case FPE_FLTUND:
+      return 206;
+    case FPE_FLTINV:
+    case FPE_FLTRES:
+      return 207;
+    default:
+      return 200;
+  }
+}
+
+int CodeFor(int signal, const siginfo_t& info, mcontext_t& machine) noexcept {
+  if (signal != SIGFPE) return kRunErrorAccessViolation;
+  return FloatingPointCode(info, machine);
+}
+
+}  // namespace
+
+void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
+  auto& context = *static_cast<ucontext_t*>(raw_context);
+  mcontext_t& machine = context.uc_mcontext;
+  const int code = CodeFor(signal, *info, machine);
+
+  // The return from this handler installs the saved mask: unblock the signal there, so that a
+  // later fault of the same kind is caught again.
+  sigdelset(&context.uc_sigmask, signal);
+
+  const std::uintptr_t pc = machine.pc;
+  const std::uintptr_t sp = machine.sp;
+  const std::uintptr_t base = sp & ~std::uintptr_t{15};
+  std::uintptr_t return_address = pc + 4;
+  std::uintptr_t frame = machine.regs[29];
+  if ((signal == SIGSEGV || signal == SIGBUS) &&
+      reinterpret_cast<std::uintptr_t>(info->si_addr) == pc) {
+    return_address = reinterpret_cast<std::uintptr_t>(
+        StripReturnAddress(reinterpret_cast<const void*>(machine.regs[30])));
+    frame = base - kTrampolineFrame;  // the record {x29, return address}
+  }
+
+  machine.sp = base;
+  machine.pc = reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline);
+  machine.pstate &= ~kBranchTypeBits;
+  machine.regs[16] = return_address;
+  machine.regs[17] = sp;
+  machine.regs[0] = static_cast<unsigned>(code);
+  machine.regs[1] = pc;
+  machine.regs[2] = frame;
+}
+
+void InstallFaultSignalHandlers() noexcept {
+  __asm__ volatile("mrs %0, fpcr" : "=r"(g_startup_fpcr));
+  struct sigaction action {};
+  action.sa_sigaction = FaultSignalHandler;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+    Sys([&] { return sigaction(kFaultSignals[i], &action, &g_previous[i]); });
+  }
+}
+
+const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previous[index]; }
+
+}  // namespace launcher
