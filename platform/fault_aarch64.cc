@@ -59,7 +59,7 @@ extern "C" void launcher_fault_trampoline();
 // Called by the trampoline with the arguments the handler put into x0, x1 and x2.
 extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
                                                   const void* frame) {
-  launcher::HandleRunError(static_cast<int>(code), address, frame);
+  launcher::HandleFault(static_cast<int>(code), address, frame);
 }
 
 namespace launcher {
