@@ -56,12 +56,6 @@
 
 extern "C" void launcher_fault_trampoline();
 
-// Called by the trampoline with the arguments the handler put into x0, x1 and x2.
-extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
-                                                  const void* frame) {
-  launcher::HandleFault(static_cast<int>(code), address, frame);
-}
-
 namespace launcher {
 namespace {
 
@@ -76,7 +70,6 @@ constexpr std::uint64_t kBranchTypeBits = std::uint64_t{3} << 10;
 // inexact and input denormal.
 constexpr std::uint32_t kFpsrExceptionFlags = 0x9F;
 
-struct sigaction g_previous[std::size(kFaultSignals)];
 std::uint64_t g_startup_fpcr = 0;
 
 // The floating-point/SIMD record among the records the kernel keeps in the signal frame's
@@ -161,17 +154,8 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
   machine.regs[2] = frame;
 }
 
-void InstallFaultSignalHandlers() noexcept {
+void SaveFloatingPointControl() noexcept {
   __asm__ volatile("mrs %0, fpcr" : "=r"(g_startup_fpcr));
-  struct sigaction action {};
-  action.sa_sigaction = FaultSignalHandler;
-  action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    Sys([&] { return sigaction(kFaultSignals[i], &action, &g_previous[i]); });
-  }
 }
-
-const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previous[index]; }
 
 }  // namespace launcher

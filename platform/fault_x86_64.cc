@@ -38,12 +38,6 @@
 
 extern "C" void launcher_fault_trampoline();
 
-// Called by the trampoline with the arguments the handler put into rdi, rsi and rdx.
-extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
-                                                  const void* frame) {
-  launcher::HandleFault(static_cast<int>(code), address, frame);
-}
-
 namespace launcher {
 namespace {
 
@@ -59,7 +53,6 @@ constexpr unsigned kPrecision = 0x20;
 constexpr unsigned kAllFlags = 0x3F;
 constexpr unsigned kMxcsrMaskShift = 7;  // MXCSR's exception masks lie 7 bits above its flags
 
-struct sigaction g_previous[std::size(kFaultSignals)];
 std::uint16_t g_startup_control_word = 0x037F;
 
 int CodeFromFlags(unsigned flags) noexcept {
@@ -133,17 +126,8 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
   registers[REG_RDX] = static_cast<greg_t>(frame);
 }
 
-void InstallFaultSignalHandlers() noexcept {
+void SaveFloatingPointControl() noexcept {
   __asm__ volatile("fnstcw %0" : "=m"(g_startup_control_word));
-  struct sigaction action {};
-  action.sa_sigaction = FaultSignalHandler;
-  action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    Sys([&] { return sigaction(kFaultSignals[i], &action, &g_previous[i]); });
-  }
 }
-
-const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previous[index]; }
 
 }  // namespace launcher
