@@ -180,7 +180,7 @@ bool SignalBlocked(int signal) {
 constexpr std::size_t kPage = 4096;
 
 // Installs the handlers as start-up does, and puts everything back afterwards.
-class FaultTest : public testing::Test {
+class FaultTest : public FaultHandlersTest {
  protected:
   static void SetUpTestSuite() {
     // A page of a file that is then cut to no byte: reading it is a bus error.
@@ -200,10 +200,7 @@ class FaultTest : public testing::Test {
 
   void SetUp() override {
     startup_fpcr_ = ReadFpcr();
-    previous_terminate_ = std::get_terminate();
-    InstallFaultSignalHandlers();
-    InstallUnhandledErrorHandler();
-    SetUpErrorHooks();
+    FaultHandlersTest::SetUp();
     ErrorProc = ObservingErrorProc;
     g_observed = {};
     feclearexcept(FE_ALL_EXCEPT);
@@ -212,15 +209,11 @@ class FaultTest : public testing::Test {
   void TearDown() override {
     fedisableexcept(FE_ALL_EXCEPT);
     feclearexcept(FE_ALL_EXCEPT);
-    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-      sigaction(kFaultSignals[i], &PreviousFaultAction(static_cast<int>(i)), nullptr);
-    }
-    std::set_terminate(previous_terminate_);
+    FaultHandlersTest::TearDown();
   }
 
   static std::uintptr_t g_inaccessible_page;
   std::uint64_t startup_fpcr_ = 0;
-  std::terminate_handler previous_terminate_ = nullptr;
 };
 std::uintptr_t FaultTest::g_inaccessible_page = 0;
 

@@ -40,33 +40,7 @@ NOIPA int CallReadThroughNull() {
   return value;
 }
 
-// The fault handlers, the unhandled-error handler and the hooks as start-up sets them; the
-// previous ones back afterwards.
-class FaultEndTest : public testing::Test {
- protected:
-  void SetUp() override {
-    previous_terminate_ = std::get_terminate();
-    saved_error_proc_ = ErrorProc;
-    saved_except_proc_ = ExceptProc;
-    InstallFaultSignalHandlers();
-    InstallUnhandledErrorHandler();
-    SetUpErrorHooks();
-  }
-
-  void TearDown() override {
-    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-      sigaction(kFaultSignals[i], &PreviousFaultAction(static_cast<int>(i)), nullptr);
-    }
-    std::set_terminate(previous_terminate_);
-    ErrorProc = saved_error_proc_;
-    ExceptProc = saved_except_proc_;
-  }
-
- private:
-  std::terminate_handler previous_terminate_ = nullptr;
-  TErrorProc saved_error_proc_ = nullptr;
-  TExceptProc saved_except_proc_ = nullptr;
-};
+using FaultEndTest = FaultHandlersTest;
 
 // A fault that nothing catches: the report gives the faulting instruction on lines 1 and 3 and
 // the return address into the caller first; the exit status is 217.

@@ -177,7 +177,7 @@ bool SignalBlocked(int signal) {
 }
 
 // Installs the handlers as start-up does, and puts everything back afterwards.
-class FaultTest : public testing::Test {
+class FaultTest : public FaultHandlersTest {
  protected:
   static void SetUpTestSuite() {
     // A page of a file that holds no byte: reading it is a bus error.
@@ -191,10 +191,7 @@ class FaultTest : public testing::Test {
 
   void SetUp() override {
     startup_control_word_ = X87ControlWord();
-    previous_terminate_ = std::get_terminate();
-    InstallFaultSignalHandlers();
-    InstallUnhandledErrorHandler();
-    SetUpErrorHooks();
+    FaultHandlersTest::SetUp();
     ErrorProc = ObservingErrorProc;
     g_observed = {};
     g_probe = {};
@@ -204,14 +201,10 @@ class FaultTest : public testing::Test {
   void TearDown() override {
     fedisableexcept(FE_ALL_EXCEPT);
     feclearexcept(FE_ALL_EXCEPT);
-    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-      sigaction(kFaultSignals[i], &PreviousFaultAction(static_cast<int>(i)), nullptr);
-    }
-    std::set_terminate(previous_terminate_);
+    FaultHandlersTest::TearDown();
   }
 
   std::uint16_t startup_control_word_ = 0;
-  std::terminate_handler previous_terminate_ = nullptr;
 };
 
 // --- The kinds of fault -------------------------------------------------------------------------

@@ -4,12 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "gtest/gtest.h"
 #include "platform/errors.h"
+#include "platform/fault.h"
 #include "platform/report.h"
 
 // libgcc's look-up of the unwind information that covers a code address; `func` is the start of
@@ -102,6 +105,28 @@ class ErrorHooksTest : public testing::Test {
  private:
   TErrorProc saved_error_proc_ = nullptr;
   TExceptProc saved_except_proc_ = nullptr;
+};
+
+// The fault handlers and the unhandled-error handler installed as start-up installs them, with the
+// hooks; the previous actions, handler and hooks back afterwards.
+class FaultHandlersTest : public ErrorHooksTest {
+ protected:
+  void SetUp() override {
+    ErrorHooksTest::SetUp();
+    previous_terminate_ = std::get_terminate();
+    InstallFaultSignalHandlers();
+    InstallUnhandledErrorHandler();
+  }
+  void TearDown() override {
+    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+      sigaction(kFaultSignals[i], &PreviousFaultAction(static_cast<int>(i)), nullptr);
+    }
+    std::set_terminate(previous_terminate_);
+    ErrorHooksTest::TearDown();
+  }
+
+ private:
+  std::terminate_handler previous_terminate_ = nullptr;
 };
 
 }  // namespace launcher
