@@ -4,7 +4,7 @@
 # usage: install.sh BUILD_DIR LAUNCHER
 set -euo pipefail
 build_dir=$1 launcher=$2
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
@@ -26,11 +26,5 @@ LC_ALL=C MANPAGER=cat man -M "$prefix/share/man" launcher 2>/dev/null | grep -q 
   fail "man -M PREFIX/share/man launcher does not show the page"
 
 # The installed launcher finds nothing to start in an empty directory and says so.
-mkdir "$prefix/work"
-set +e
-(cd "$prefix/work" && env -i PATH=/nonexistent "$prefix/bin/launcher" 2>"$prefix/work/err")
-status=$?
-set -e
-((status == 217)) || fail "the installed launcher ended with $status, not 217"
-grep -qx 'EProcess: Executable not found: "java"' "$prefix/work/err" || fail "its report"
+expect_not_found "$prefix/bin/launcher" "$prefix/work" "the installed launcher"
 echo "install: bin/launcher, share/man/man1/launcher.1 and share/doc/launcher"

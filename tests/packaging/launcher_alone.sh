@@ -6,7 +6,7 @@
 # usage: launcher_alone.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -31,14 +31,7 @@ grep -q "JAVAC:FILEPATH=JAVAC-NOTFOUND" "$work/alone/CMakeCache.txt" ||
   { cat "$work/build.log"; fail "building the launcher failed"; }
 [[ -x $work/alone/launcher ]] || fail "no launcher in the build directory"
 # It is the launcher: without java anywhere it says so and ends with 217.
-mkdir "$work/run"
-set +e
-(cd "$work/run" && env -i PATH=/nonexistent "$work/alone/launcher" 2>"$work/run.err")
-status=$?
-set -e
-((status == 217)) || fail "the built launcher ended with $status, not 217"
-grep -qx 'EProcess: Executable not found: "java"' "$work/run.err" ||
-  { cat "$work/run.err"; fail "the built launcher's report"; }
+expect_not_found "$work/alone/launcher" "$work/run" "the built launcher"
 
 if "${isolated[@]}" cmake --build "$work/alone" --target demo >"$work/demo.log" 2>&1; then
   fail "the demo target succeeded without a JDK"

@@ -4,7 +4,7 @@
 # usage: man_page.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 page=$(LC_ALL=C MANWIDTH=2000 MANPAGER=cat man -l "$source_dir/doc/launcher.1" 2>&1) ||
   fail "man -l failed: $page"

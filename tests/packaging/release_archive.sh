@@ -5,7 +5,7 @@
 # usage: release_archive.sh SOURCE_DIR LAUNCHER STRIP VERSION PROCESSOR
 set -euo pipefail
 source_dir=$1 launcher=$2 strip=$3 version=$4 processor=$5
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -62,11 +62,5 @@ cmp -s "$source_dir/README.md" "$dir/README.md" || fail "README.md differs"
 readelf -S "$dir/launcher" | grep -qE '\.(symtab|debug_)' && fail "the launcher is not stripped"
 readelf -n "$dir/launcher" | grep -q "Build ID" || fail "the launcher lost its build ID"
 # The packed launcher is the built one, stripped: it behaves like it.
-mkdir "$work/run"
-set +e
-(cd "$work/run" && env -i PATH=/nonexistent "$dir/launcher" 2>"$work/run/err")
-status=$?
-set -e
-((status == 217)) || fail "the packed launcher ended with $status, not 217"
-grep -qx 'EProcess: Executable not found: "java"' "$work/run/err" || fail "its report"
+expect_not_found "$dir/launcher" "$work/run" "the packed launcher"
 echo "release archive: $name.tar.gz, $(stat -c %s "$archive") bytes, the same from two packs"

@@ -1,0 +1,17 @@
+# What the packaging checks share; sourced by each of them.
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# expect_not_found LAUNCHER WORK WHAT: runs LAUNCHER in the new empty directory WORK with no java
+# anywhere; it must end with 217 and report that java was not found. WHAT names it in a failure.
+expect_not_found() {
+  local launcher=$1 work=$2 what=$3 status
+  mkdir "$work"
+  set +e
+  (cd "$work" && env -i PATH=/nonexistent "$launcher" 2>"$work/err")
+  status=$?
+  set -e
+  ((status == 217)) || fail "$what ended with $status, not 217"
+  grep -qx 'EProcess: Executable not found: "java"' "$work/err" ||
+    { cat "$work/err" >&2; fail "$what: its report"; }
+}
