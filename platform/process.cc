@@ -124,14 +124,18 @@ bool ProgramExists(const char* name) noexcept {
   return !queried.Ok() || !S_ISDIR(status.st_mode);
 }
 
-bool FindProgram(const char* name, ByteString& path) {
-  if (ProgramExists(name)) {
-    path = ByteString(name);
+bool FindProgram(std::string_view name, ByteString& path) {
+  // A name with a NUL byte would reach the system cut at the NUL: that is another program.
+  if (name.find('\0') != std::string_view::npos) return false;
+  // Such a name cannot be opened, alone or at the end of a candidate (see ProgramExists); leaving
+  // at once spares a copy of a name that may be as long as memory allows.
+  if (name.size() >= PATH_MAX) return false;
+  ByteString candidate(name);
+  if (ProgramExists(candidate.c_str())) {
+    path = std::move(candidate);
     return true;
   }
   const char* search = FindVariable(environ, "PATH");
-  const std::string_view name_view(name);
-  ByteString candidate;
   for (std::string_view rest = search != nullptr ? search : ""; !rest.empty();) {
     const std::size_t colon = rest.find(':');
     const std::string_view element = rest.substr(0, colon);
@@ -140,8 +144,8 @@ bool FindProgram(const char* name, ByteString& path) {
     candidate.Clear();
     for (char byte : element) candidate.Append(byte == '\\' ? '/' : byte);
     if (candidate.back() != '/') candidate.Append('/');
-    if (candidate.size() + name_view.size() >= PATH_MAX) continue;  // see ProgramExists
-    candidate.Append(name_view);
+    if (candidate.size() + name.size() >= PATH_MAX) continue;  // see ProgramExists
+    candidate.Append(name);
     if (ProgramExists(candidate.c_str())) {
       path = std::move(candidate);
       return true;
@@ -155,12 +159,11 @@ void TProcess::Execute() {
   if (!environment_.empty()) environment = TextVector(nullptr, environment_);
   if (executable_.empty()) RaiseError<EProcess>("Cannot execute empty command-line");
   const std::vector<char*> arguments = TextVector(&executable_, parameters_);
-  const char* const name = arguments[0];
   char* const* const envp = environment.empty() ? environ : environment.data();
 
   ByteString path;
-  if (!FindProgram(name, path)) {
-    RaiseError<EProcess>({"Executable not found: \"", name, "\""});
+  if (!FindProgram(executable_.view(), path)) {
+    RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
   }
 
   volatile ChildFailure failure;

@@ -89,6 +89,18 @@ TEST_F(FailureReport, ArrivesOnATerminal) {
   ExpectFailedRun(result, result.out, "EProcess: Executable not found: \"java\"");
 }
 
+// The system would take the program name only up to the NUL, so a stand-in waits there: it
+// must not run. The report names the program byte for byte, NUL included.
+TEST_F(FailureReport, JavaHomeWithANulIsNotFoundAndNamedWhole) {
+  CopyFile(FakeJavaBinary(), work / "tool");
+  for (const std::string& home : {work / "tool", std::string("tool")}) {
+    const std::string line1 = home + std::string("\0/jdk", 5);
+    app.WriteSettings(line1 + "\n", work.path());
+    ExpectReport(Options("/usr/bin:/bin"),
+                 "EProcess: Executable not found: \"" + line1 + "/bin/java\"");
+  }
+}
+
 TEST_F(FailureReport, TenMegabyteJavaHomeReachesTheReportIntact) {
   const std::string home(10 << 20, 'x');
   app.WriteSettings(home + "\n", work.path());
