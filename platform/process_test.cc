@@ -323,10 +323,6 @@ TEST_F(ProcessTest, LookupTakesTheNameToTheEndOfTheView) {
 }
 
 TEST_F(ProcessTest, ExecFailureRaisesEProcessAndLeavesNoChild) {
-  if (e2e::kUnderEmulation) {
-    GTEST_SKIP() << "qemu-user runs vfork as fork: the child's record of its failure is made in "
-                    "memory the launcher does not share, so it never reaches the launcher";
-  }
   const struct {
     const char* file;
     const char* content;
@@ -351,10 +347,6 @@ TEST_F(ProcessTest, ExecFailureRaisesEProcessAndLeavesNoChild) {
 }
 
 TEST_F(ProcessTest, MissingCurrentDirectoryRaisesEProcessNamingIt) {
-  if (e2e::kUnderEmulation) {
-    GTEST_SKIP() << "qemu-user runs vfork as fork: the child's record of its failure is made in "
-                    "memory the launcher does not share, so it never reaches the launcher";
-  }
   TProcess process;
   process.SetExecutable("/bin/sh");
   process.Parameters().push_back("-c");
