@@ -155,6 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ExecCase{"NotAnExecutableFormat", "{W}/jdk\n", "jdk/bin/java",
                              "this is no program\n", 0755, "/usr/bin:/bin", "{W}/jdk/bin/java",
                              "Exec format error"},
+                    ExecCase{"MissingInterpreter", "{W}/jdk\n", "jdk/bin/java",
+                             "#!/nonexistent/interpreter\n", 0755, "/usr/bin:/bin",
+                             "{W}/jdk/bin/java", "No such file or directory"},
                     // One argument longer than the kernel takes (128 KiB).
                     ExecCase{"ArgumentListTooLong", "{W}/jdk\n", "jdk/bin/java", "", 0755,
                              "/usr/bin:/bin", "{W}/jdk/bin/java", "Argument list too long",
