@@ -33,10 +33,12 @@ std::string_view From(const std::vector<std::string_view>& lines, std::string_vi
   return {};
 }
 
-// `text` after `prefix`, up to `end` (or to its end): "Module X not found" gives X.
+// The text after the first `prefix` in `text`, up to the next `end` (or to its end); empty when
+// `text` holds no `prefix`.
 std::string_view Between(std::string_view text, std::string_view prefix, std::string_view end) {
-  if (text.size() < prefix.size()) return {};
-  text.remove_prefix(prefix.size());
+  const std::size_t at = text.find(prefix);
+  if (at == std::string_view::npos) return {};
+  text.remove_prefix(at + prefix.size());
   return text.substr(0, text.find(end));
 }
 
