@@ -573,40 +573,39 @@ void Check::CheckValues() {
   for (int line = 1; line <= 4; ++line) {
     if (line == scan_.unfinished_line) continue;  // what was read of it says nothing
     const std::string_view value = Value(line);
-    const std::string name = "the " + std::string(Meaning(line));
     if (value.empty()) {
       if (line == 1 || NothingRead() || scan_.unfinished_line != 0) continue;
       Add(line,
-          EndOf(line) == LineEnd::kAbsent
-              ? "init.ini has no line " + std::to_string(line) + " (" + std::string(Meaning(line)) + ")"
-              : name + " is empty",
+          std::string(MissingValue(line)) + (EndOf(line) == LineEnd::kAbsent
+                                                 ? ": init.ini has no line " + std::to_string(line)
+                                                 : ": the line is empty"),
           std::string(FillLineFix(line)));
       continue;
     }
     if (value.find('\0') != std::string_view::npos) {
       Add(line,
-          name + " holds a NUL byte (\\0): " +
+          "the value holds a NUL byte (\\0): " +
               (line == 1 ? std::string("the launcher finds no java under that name")
                          : "Java receives only what comes before it"),
           "remove the NUL byte from line " + std::to_string(line));
     } else if (HoldsControlByte(value)) {
-      Add(line, name + " holds a control byte (\\xNN above)",
+      Add(line, "the value holds a control byte (shown as \\xNN above)",
           "remove it from line " + std::to_string(line));
     }
     const std::string_view visible = line == 1 && value.starts_with(kByteOrderMark)
                                          ? value.substr(kByteOrderMark.size())
                                          : value;
     if (BeginsWithBlank(visible)) {
-      Add(line, name + " begins with a blank, which is part of the value",
+      Add(line, "the value begins with a blank or an invisible character, which is part of it",
           "remove the blank at the start of line " + std::to_string(line));
     }
     if (EndsWithBlank(value)) {
-      Add(line, name + " ends with a blank, which is part of the value",
+      Add(line, "the value ends with a blank or an invisible character, which is part of it",
           "remove the blank at the end of line " + std::to_string(line));
     }
     if (line > 1 && Received(values_[Index(line)]).size() > MaxArgument()) {
       Add(line,
-          name + " is " + std::to_string(value.size()) + " bytes long: Linux hands at most " +
+          "the value is " + std::to_string(value.size()) + " bytes long: Linux hands at most " +
               std::to_string(MaxArgument()) + " bytes to a program as one argument",
           "shorten line " + std::to_string(line));
       Fail(Stage::kArguments, "EProcess: Failed to execute " + Visible(java_path_.view()) +
@@ -694,7 +693,7 @@ void Check::CheckMainClass() {
     if (name.ends_with(extension) && name.size() > extension.size()) {
       std::string class_name(name.substr(0, name.size() - extension.size()));
       std::replace(class_name.begin(), class_name.end(), '/', '.');
-      Add(4, "line 4 (main class) names a file, not a class",
+      Add(4, "the value names a file, not a class",
           "write the class's name on line 4: " + ShellWord(class_name));
       return;
     }

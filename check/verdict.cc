@@ -85,7 +85,8 @@ std::optional<Problem> MainClassProblem(const std::vector<std::string_view>& lin
                 java, "add the module that holds it on line 3, and its directory on line 2");
   }
   if (name.empty()) {
-    return Make(4, "there is no main class: line 4 is empty", java, std::string(FillLineFix(4)));
+    return Make(4, std::string(MissingValue(4)) + ": the line is empty", java,
+                std::string(FillLineFix(4)));
   }
   return Make(4,
               "there is no class " + Visible(name) + " below the launcher's directory " +
@@ -97,6 +98,17 @@ std::optional<Problem> MainClassProblem(const std::vector<std::string_view>& lin
 }
 
 }  // namespace
+
+std::string_view MissingValue(int line) {
+  switch (line) {
+    case 2:
+      return "there is no module path";
+    case 3:
+      return "there are no modules to add";
+    default:
+      return "there is no main class";
+  }
+}
 
 std::string_view FillLineFix(int line) {
   switch (line) {
@@ -130,10 +142,11 @@ std::optional<Problem> JavaVerdict(const DryRun& run, const VerdictContext& cont
 
   const std::vector<std::string_view> lines = Lines(run.output);
   if (std::string_view said = From(lines, "Error: --module-path requires"); !said.empty()) {
-    return Make(2, "there is no module path: line 2 is empty", said, std::string(FillLineFix(2)));
+    return Make(2, std::string(MissingValue(2)) + ": the line is empty", said,
+                std::string(FillLineFix(2)));
   }
   if (std::string_view said = From(lines, "Error: --add-modules requires"); !said.empty()) {
-    return Make(3, "there are no modules to add: line 3 is empty", said,
+    return Make(3, std::string(MissingValue(3)) + ": the line is empty", said,
                 std::string(FillLineFix(3)));
   }
   if (std::string_view said = From(lines, "java.lang.module.FindException: Module ");

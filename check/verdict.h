@@ -16,7 +16,8 @@ struct VerdictContext {
   bool java_options_set = false;  // JDK_JAVA_OPTIONS (or another options variable) is set
 };
 
-// How to fill line 2, 3 or 4 when it is empty.
+// What is missing when line 2, 3 or 4 is empty ("there is no module path"), and how to fill it.
+std::string_view MissingValue(int line);
 std::string_view FillLineFix(int line);
 
 // The problem that Java's dry run shows, or nothing when Java ended with status 0. Java names

@@ -45,10 +45,10 @@ INSTANTIATE_TEST_SUITE_P(
     Verdict, JavaSays,
     testing::Values(
         VerdictCase{"NoModulePath", "Error: --module-path requires module path specification\n",
-                    2, "line 2 is empty",
+                    2, "no module path: the line is empty",
                     "Error: --module-path requires module path specification"},
         VerdictCase{"NoModules", "Error: --add-modules requires modules to be specified\n", 3,
-                    "line 3 is empty", "Error: --add-modules requires modules to be specified"},
+                    "no modules to add: the line is empty", "Error: --add-modules requires modules to be specified"},
         VerdictCase{"UnknownModule",
                     "Error occurred during initialization of boot layer\n"
                     "java.lang.module.FindException: Module app.greting not found\n",
@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"NoMainClass",
                     "Error: Could not find or load main class \n"
                     "Caused by: java.lang.ClassNotFoundException: \n",
-                    4, "line 4 is empty",
+                    4, "no main class: the line is empty",
                     "Error: Could not find or load main class \n"
                     "Caused by: java.lang.ClassNotFoundException: "},
         VerdictCase{"UnknownMainClass",

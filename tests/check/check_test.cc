@@ -1,0 +1,237 @@
+// launcher-check end to end with the stand-in java: the real check binary and the real launcher,
+// on real files. The stand-in records what it received, so the dry run the check asks for and
+// the command the launcher runs can be compared argument by argument.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
+#include "tests/support/helpers.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::string_literals;
+
+std::string CheckBinary() { return CHECK_BINARY; }
+
+constexpr char kGood[] = "{JDK}\n{MODS}\nmod.a\napp.Main\n";
+constexpr char kCommandHeading[] = "The command the launcher runs (it can be pasted into a shell):";
+
+bool Contains(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+// The line after `heading` in `text`, without its indentation.
+std::string LineAfter(const std::string& text, const std::string& heading) {
+  const std::vector<std::string> lines = SplitLines(text);
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    if (lines[i] == heading) return lines[i + 1].substr(lines[i + 1].find_first_not_of(' '));
+  }
+  return "";
+}
+
+// An application directory (App: the launcher and jdk/bin/java, the stand-in) with a module
+// directory and the main class's file app/Main.class below it. The check and the launcher run
+// from `cwd` (the application directory unless changed) with PATH `path` and the stand-in's
+// record in the application directory.
+class CheckTest : public testing::Test {
+ public:
+  void SetUp() override {
+    MakeDirs(app.dir / "modules");
+    MakeDirs(app.dir / "app");
+    WriteFile(app.dir / "app/Main.class", "");
+    MakeDirs(app.dir / "on-path");
+    CopyFile(FakeJavaBinary(), app.dir / "on-path/java");
+    cwd = app.dir.path();
+    path = app.dir / "nothing-here";
+  }
+
+  // init.ini with "{JDK}" for the stand-in's Java home, "{MODS}" for the module directory and
+  // "{DIR}" for the application directory.
+  std::string Fill(const std::string& text) const {
+    return Replace(Replace(Replace(text, "{JDK}", app.java_home), "{MODS}", app.dir / "modules"),
+                   "{DIR}", app.dir.path());
+  }
+  void WriteSettings(const std::string& content) const { app.WriteSettings(Fill(content)); }
+
+  RunResult Run(const std::string& program, const std::vector<std::string>& arguments) const {
+    RunOptions options;
+    options.cwd = cwd;
+    options.env = LaunchEnv(path, app.record, env);
+    options.argv = {program};
+    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+    options.timeout_seconds = 120;
+    return RunProgram(program, options);
+  }
+  RunResult RunCheck() const { return Run(CheckBinary(), check_arguments); }
+  // The stand-in's record of its last run, which is then removed.
+  JavaRecord TakeRecord() const {
+    JavaRecord record = ReadJavaRecord(app.record);
+    std::filesystem::remove(app.record);
+    return record;
+  }
+
+  App app;
+  std::string cwd;
+  std::string path;
+  std::vector<std::string> env;
+  std::vector<std::string> check_arguments;
+};
+
+// The arguments of `record` without "--dry-run".
+std::vector<std::string> WithoutDryRun(std::vector<std::string> args) {
+  std::erase(args, std::string("--dry-run"));
+  return args;
+}
+
+TEST_F(CheckTest, WorkingApplicationPassesAndJavaIsAskedTheLaunchersCommand) {
+  WriteSettings(kGood);
+  const RunResult check = RunCheck();
+  ASSERT_TRUE(check.exited) << "ended by signal " << check.signal;
+  EXPECT_EQ(check.exit_code, 0) << check.out;
+  EXPECT_EQ(check.err, "");
+  EXPECT_TRUE(Contains(check.out, "\nNo problem found: the launcher starts the application.\n"))
+      << check.out;
+  EXPECT_TRUE(Contains(check.out, "  program       " + app.java_home +
+                                      "/bin/java (line 1, then bin/java)\n"))
+      << check.out;
+  // Java was asked the launcher's command with --dry-run just before the main class.
+  const JavaRecord dry_run = TakeRecord();
+  ASSERT_TRUE(dry_run.present);
+  ASSERT_EQ(dry_run.args.size(), 9U);
+  EXPECT_EQ(dry_run.args[7], "--dry-run");
+  EXPECT_EQ(dry_run.cwd, cwd);
+
+  const RunResult launch = Run(app.launcher, {});
+  EXPECT_EQ(launch.exit_code, 0) << launch.err;
+  const JavaRecord launched = TakeRecord();
+  ASSERT_TRUE(launched.present);
+  EXPECT_EQ(launched.args, WithoutDryRun(dry_run.args));
+  EXPECT_EQ(launched.exe, dry_run.exe);
+}
+
+// The command shown, pasted into bash, runs what the launcher runs, byte for byte: blanks,
+// quotes, tabs, a byte-order mark and bytes that are not UTF-8 included.
+TEST_F(CheckTest, PastedCommandRunsWhatTheLauncherRuns) {
+  const std::string bash = FindTool("bash", kSystemToolPath);
+  if (bash.empty()) GTEST_SKIP() << "no bash to paste the command into";
+  const std::string odd = app.dir / "it's a\tdir";
+  MakeDirs(odd);
+  WriteSettings("{JDK}/\n" + odd + ":{MODS}\n\xEF\xBB\xBFmod.a,$HOME\n\xE9t\xC3\xA9.Main \n");
+  const RunResult check = RunCheck();
+  EXPECT_EQ(check.exit_code, 1) << check.out;
+  const std::string command = LineAfter(check.out, kCommandHeading);
+  ASSERT_FALSE(command.empty()) << check.out;
+  TakeRecord();
+
+  const RunResult launch = Run(app.launcher, {});
+  EXPECT_EQ(launch.exit_code, 0) << launch.err;
+  const JavaRecord launched = TakeRecord();
+  ASSERT_TRUE(launched.present);
+  const RunResult pasted = Run(bash, {"-c", command});
+  EXPECT_EQ(pasted.exit_code, 0) << pasted.err;
+  const JavaRecord by_hand = TakeRecord();
+  ASSERT_TRUE(by_hand.present) << command;
+  EXPECT_EQ(by_hand.args, launched.args) << command;
+  EXPECT_EQ(by_hand.exe, launched.exe);
+}
+
+// One mistake each: the check ends with 1 and names the line to fix; "{JAVA_SAYS}" in `java_out`
+// is what the stand-in writes and exits 1 with, as the real java would.
+struct Mistake {
+  const char* name;
+  std::string settings;  // "<none>": no init.ini
+  std::string problem;   // a piece of the problem's line in the output, "line N: ..."
+  std::function<void(CheckTest&)> prepare = nullptr;
+  std::string java_out = "";
+  friend void PrintTo(const Mistake& row, std::ostream* out) { *out << row.name; }
+};
+
+class Mistakes : public CheckTest, public testing::WithParamInterface<Mistake> {};
+
+TEST_P(Mistakes, EndWithOneAndNameTheLine) {
+  const Mistake& row = GetParam();
+  if (row.settings != "<none>") WriteSettings(row.settings);
+  if (row.prepare) row.prepare(*this);
+  if (!row.java_out.empty()) env = {"FAKE_JAVA_OUT=" + row.java_out, "FAKE_JAVA_EXIT=1"};
+  const RunResult check = RunCheck();
+  ASSERT_TRUE(check.exited) << "ended by signal " << check.signal;
+  EXPECT_EQ(check.exit_code, 1) << check.out;
+  EXPECT_EQ(check.err, "");
+  EXPECT_TRUE(Contains(check.out, "\nProblems found: ")) << check.out;
+  EXPECT_TRUE(Contains(check.out, "\n  " + Fill(row.problem))) << check.out;
+}
+
+void RemoveExecutePermission(CheckTest& test) {
+  std::filesystem::permissions(test.app.java_home + "/bin/java", std::filesystem::perms::owner_read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Check, Mistakes,
+    testing::Values(
+        Mistake{"NoInitIni", "<none>", "init.ini: there is no init.ini in the working directory"},
+        Mistake{"InitIniOnlyInTheLaunchersDirectory", kGood,
+                "init.ini: there is no init.ini in the working directory",
+                [](CheckTest& test) {
+                  MakeDirs(test.app.dir / "work");
+                  test.cwd = test.app.dir / "work";
+                  test.check_arguments = {"../launcher"};
+                }},
+        Mistake{"ByteOrderMark", "\xEF\xBB\xBF{JDK}\n{MODS}\nmod.a\napp.Main\n",
+                "line 1: init.ini begins with a byte-order mark (\\u{FEFF})"},
+        Mistake{"JavaHomeMissing", "/nonexistent/jdk\n{MODS}\nmod.a\napp.Main\n",
+                "line 1: /nonexistent/jdk does not exist; so the launcher finds no java"},
+        Mistake{"JavaHomeIsItsBinDirectory", "{JDK}/bin\n{MODS}\nmod.a\napp.Main\n",
+                "line 1: {JDK}/bin is a directory without bin/java (it seems to be the bin "
+                "directory itself)"},
+        Mistake{"JavaHomeIsAFile", "{JDK}/bin/java\n{MODS}\nmod.a\napp.Main\n",
+                "line 1: {JDK}/bin/java is not a directory but seemingly the java program"},
+        Mistake{"JavaHomeWithTrailingBlank", "{JDK} \n{MODS}\nmod.a\napp.Main\n",
+                "line 1: the value ends with a blank"},
+        Mistake{"JavaNotExecutable", kGood, "line 1: {JDK}/bin/java cannot be executed",
+                RemoveExecutePermission},
+        Mistake{"NoJavaAnywhere", "\n{MODS}\nmod.a\napp.Main\n",
+                "line 1: the Java installation is empty, and neither the working directory nor "
+                "a directory of PATH holds a java"},
+        Mistake{"JavaInTheWorkingDirectory", "\n{MODS}\nmod.a\napp.Main\n",
+                "line 1: the Java installation is empty, so the launcher takes the file java in "
+                "the working directory",
+                [](CheckTest& test) { CopyFile(FakeJavaBinary(), test.app.dir / "java"); }},
+        Mistake{"NulInJavaHome", "{JDK}\0x\n{MODS}\nmod.a\napp.Main\n"s,
+                "line 1: the value holds a NUL byte (\\0): the launcher finds no java"},
+        Mistake{"ModulePathEmpty", "{JDK}\n\nmod.a\napp.Main\n",
+                "line 2: there is no module path: the line is empty"},
+        Mistake{"ModulePathEntryMissing", "{JDK}\n{MODS}:{DIR}/lib\nmod.a\napp.Main\n",
+                "line 2: the module path names what does not exist: \"{DIR}/lib\""},
+        Mistake{"ModulePathWithTrailingBlank", "{JDK}\n{MODS} \nmod.a\napp.Main\n",
+                "line 2: the value ends with a blank"},
+        Mistake{"ModulesMissing", "{JDK}\n{MODS}\n", "line 3: there are no modules to add: "
+                                                     "init.ini has no line 3"},
+        Mistake{"ModuleUnknownToJava", kGood, "line 3: there is no module \"mod.a\"", nullptr,
+                "Error occurred during initialization of boot layer\n"
+                "java.lang.module.FindException: Module mod.a not found\n"},
+        Mistake{"MainClassEmpty", "{JDK}\n{MODS}\nmod.a\n\n",
+                "line 4: there is no main class: the line is empty"},
+        Mistake{"MainClassWithLeadingBlank", "{JDK}\n{MODS}\nmod.a\n app.Main\n",
+                "line 4: the value begins with a blank"},
+        Mistake{"MainClassNamesItsFile", "{JDK}\n{MODS}\nmod.a\napp/Main.class\n",
+                "line 4: the value names a file, not a class"},
+        Mistake{"MainClassWithNul", "{JDK}\n{MODS}\nmod.a\napp.Main\0x\n"s,
+                "line 4: the value holds a NUL byte (\\0): Java receives only what comes before "
+                "it"},
+        Mistake{"MainClassUnknownToJava", "{JDK}\n{MODS}\nmod.a\napp.Mian\n",
+                "line 4: there is no class \"app.Mian\" below the launcher's directory", nullptr,
+                "Error: Could not find or load main class app.Mian\n"
+                "Caused by: java.lang.ClassNotFoundException: app.Mian\n"}),
+    [](const testing::TestParamInfo<Mistake>& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace e2e
