@@ -444,8 +444,8 @@ void Check::AskJava() {
   switch (run.end) {
     case DryRun::End::kNotStarted:
       Say({"  ", "Java cannot be started: " + ErrorText(run.error)});
-      Fail(Stage::kExecute, "EProcess: Failed to execute " + Visible(java_path_.view()) + ": " +
-                                ErrorText(run.error));
+      Fail(Stage::kExecute, "EProcess: Failed to execute \"" + std::string(java_path_.view()) +
+                                "\": " + ErrorText(run.error));
       Add(1, ShellWord(java_path_.view()) + " cannot be started: " + ErrorText(run.error),
           "name the Java installation on line 1" + InstalledJavas());
       return;
@@ -608,8 +608,8 @@ void Check::CheckValues() {
           "the value is " + std::to_string(value.size()) + " bytes long: Linux hands at most " +
               std::to_string(MaxArgument()) + " bytes to a program as one argument",
           "shorten line " + std::to_string(line));
-      Fail(Stage::kArguments, "EProcess: Failed to execute " + Visible(java_path_.view()) +
-                                  ": " + ErrorText(E2BIG));
+      Fail(Stage::kArguments, "EProcess: Failed to execute \"" +
+                                  std::string(java_path_.view()) + "\": " + ErrorText(E2BIG));
     }
   }
   CheckJavaHome();
@@ -620,10 +620,8 @@ void Check::CheckJavaHome() {
   const std::string_view home = Value(1);
   const std::string installed = InstalledJavas();
   if (!java_found_) {
-    Fail(Stage::kLookup, java_executable_.view().find('\0') != std::string_view::npos
-                             ? "EProcess: Executable not found"
-                             : "EProcess: Executable not found: " +
-                                   Visible(java_executable_.c_str()));
+    Fail(Stage::kLookup,
+         "EProcess: Executable not found: \"" + std::string(java_executable_.c_str()) + "\"");
   }
   if (home.empty()) {
     if (!java_found_) {
@@ -662,8 +660,8 @@ void Check::CheckJavaHome() {
   if (java_found_ && !Executable(java_path_.c_str())) {
     Add(1, ShellWord(java_path_.view()) + " cannot be executed (" + ErrorText(EACCES) + ")",
         "let it be executed (chmod +x), or name another Java installation on line 1" + installed);
-    Fail(Stage::kExecute, "EProcess: Failed to execute " + Visible(java_path_.view()) + ": " +
-                              ErrorText(EACCES));
+    Fail(Stage::kExecute, "EProcess: Failed to execute \"" + std::string(java_path_.view()) +
+                              "\": " + ErrorText(EACCES));
   }
 }
 
@@ -760,7 +758,7 @@ void Check::ShowProblems() {
   if (!failure_.empty() && failure_.starts_with("EProcess")) {
     Say({"The launcher would not start Java: it would end with exit status 217 and a failure "
          "report on standard error whose second line is"});
-    Say({"  ", failure_});
+    Say({"  ", Printable(failure_)});
   } else if (!failure_.empty()) {
     Say({"The launcher would not start Java: ", failure_, "."});
   } else if (dry_run_ && !(dry_run_->end == DryRun::End::kExited && dry_run_->status == 0)) {
