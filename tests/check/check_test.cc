@@ -433,6 +433,7 @@ TEST_F(CheckTest, HelpShowsTheUsage) {
 
 // The check's own failures end as the launcher's do: the failure report and 217.
 TEST_F(CheckTest, FaultEndsWithTheFailureReport) {
+  if (LAUNCHER_SANITIZED) GTEST_SKIP() << "the sanitizers own the fault signals";
   const std::string timeout = FindTool("timeout", kSystemToolPath);
   if (timeout.empty()) GTEST_SKIP() << "timeout (coreutils) is needed";
   WriteSettings(kGood);
