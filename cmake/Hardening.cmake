@@ -11,8 +11,9 @@
 #     made to jump over its guard page;
 #   - control-flow protection (indirect-branch tracking and shadow-stack compatibility marks; on
 #     arm64 branch target identification and pointer authentication of return addresses).
-# All of it applies to the code that goes into the launcher binary: the two libraries and the
-# executable. It stays valid for a static PIE (-static-pie) link as well.
+# All of it applies to the code that goes into the launcher binary (the two libraries and the
+# executable) and into launcher-check, which ships beside it. It stays valid for a static PIE
+# (-static-pie) link as well.
 # LAUNCHER_HARDENING_EXCLUDE names protections to leave out, only to measure what each costs
 # (tests/reliability/hardening_cost.sh): pie, relro, now, stack-protector, fortify, stack-clash,
 # cet. The build that ships excludes nothing, and a CTest check reads the binary for all of them.
@@ -54,8 +55,10 @@ if("pie" IN_LIST LAUNCHER_HARDENING_EXCLUDE)
   list(APPEND launcher_hardening_compile_options -fno-pie)
 endif()
 
-foreach(target launcher_platform launcher_core launcher)
+foreach(target launcher_platform launcher_core launcher check_core launcher-check)
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ${launcher_pie})
   target_compile_options(${target} PRIVATE ${launcher_hardening_compile_options})
 endforeach()
-target_link_options(launcher PRIVATE ${launcher_hardening_link_options})
+foreach(program launcher launcher-check)
+  target_link_options(${program} PRIVATE ${launcher_hardening_link_options})
+endforeach()

@@ -1,11 +1,15 @@
 #include "platform/errors.h"
 
+#include <unwind.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <limits>
 #include <utility>
 
 #include "platform/return_address.h"
+#include "platform/syscall.h"
 
 extern "C" void* __libc_stack_end;  // glibc: the top of the main thread's stack
 
@@ -96,6 +100,112 @@ template <typename E>
   Raise(std::make_exception_ptr(E(message)), address, frame);
 }
 
+constexpr char kOutOfMemoryMessage[] = "Out of memory";
+constexpr char kInvalidPointerMessage[] = "Invalid pointer operation";
+
+// The table of error kinds: the codes that become a new error object of their own class.
+struct ErrorKind {
+  int code;
+  const char* class_name;
+  const char* message;
+  void (*raise)(const char* message, const void* address, const void* frame);
+};
+
+template <typename E>
+constexpr ErrorKind Kind(int code, const char* message) {
+  return {code, E::kClassName, message, &RaiseNew<E>};
+}
+
+constexpr ErrorKind kErrorKinds[] = {
+    Kind<EDivByZero>(200, "Division by zero"),
+    Kind<EOverflow>(205, "Floating point overflow"),
+    Kind<EUnderflow>(206, "Floating point underflow"),
+    Kind<EInvalidOp>(207, "Invalid floating point operation"),
+    Kind<EZeroDivide>(208, "Floating point division by zero"),
+    Kind<EAccessViolation>(kRunErrorAccessViolation, "Access violation"),
+    Kind<EControlC>(217, "Control-C hit"),
+    Kind<EPrivilege>(218, "Privileged instruction"),
+};
+
+const ErrorKind* FindErrorKind(int code) noexcept {
+  for (const ErrorKind& kind : kErrorKinds) {
+    if (kind.code == code) return &kind;
+  }
+  return nullptr;
+}
+
+// The messages of EInOutError by code.
+constexpr struct {
+  int code;
+  const char* message;
+} kFileErrors[] = {
+    {2, "File not found"},
+    {3, "Invalid filename"},
+    {4, "Too many open files"},
+    {5, "Access denied"},
+    {6, "Invalid file handle"},
+    {15, "Invalid drive specified"},
+    {100, "Read past end of file"},
+    {101, "Disk Full"},
+    {102, "File not assigned"},
+    {103, "File not open"},
+    {104, "File not open for input"},
+    {105, "File not open for output"},
+    {106, "Invalid input"},
+};
+
+const char* FileErrorMessage(int code) noexcept {
+  for (const auto& entry : kFileErrors) {
+    if (entry.code == code) return entry.message;
+  }
+  return nullptr;
+}
+
+// The back trace that SetNextBackTrace hands to the next raise.
+struct GivenBackTrace {
+  bool set = false;
+  const void* addr = nullptr;
+  int count = 0;
+  const void* frames[kMaxBackTrace] = {};
+};
+GivenBackTrace g_given_back_trace;
+
+// Follows frame records from `frame` outward while `usable` accepts the next record.
+template <typename Usable>
+int WalkFrameRecords(const void* frame, const void** out, int capacity, Usable usable) noexcept {
+  int count = 0;
+  while (count < capacity && usable(frame)) {
+    const auto* slots = static_cast<const void* const*>(frame);
+    const void* caller = slots[0];
+    const void* return_address = slots[1];
+    if (caller == nullptr || return_address == nullptr) break;
+    out[count++] = StripReturnAddress(return_address);
+    if (caller <= frame) break;
+    frame = caller;
+  }
+  return count;
+}
+
+struct UnwindWalk {
+  const void* function;
+  const void** out;
+  int capacity;
+  int count = 0;
+  bool found = false;
+};
+
+_Unwind_Reason_Code CollectUnwoundFrame(_Unwind_Context* context, void* argument) {
+  auto* walk = static_cast<UnwindWalk*>(argument);
+  const auto ip = reinterpret_cast<const void*>(_Unwind_GetIP(context));
+  if (ip == nullptr) return _URC_END_OF_STACK;
+  if (!walk->found) {
+    walk->found = reinterpret_cast<const void*>(_Unwind_GetRegionStart(context)) == walk->function;
+    return _URC_NO_REASON;
+  }
+  walk->out[walk->count++] = StripReturnAddress(ip);
+  return walk->count < walk->capacity ? _URC_NO_REASON : _URC_END_OF_STACK;
+}
+
 }  // namespace
 
 bool FrameOnStack(const void* frame) noexcept {
@@ -108,17 +218,23 @@ bool FrameOnStack(const void* frame) noexcept {
 }
 
 int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept {
-  int count = 0;
-  while (count < capacity && FrameOnStack(frame)) {
-    const auto* slots = static_cast<const void* const*>(frame);
-    const void* caller = slots[0];
-    const void* return_address = slots[1];
-    if (caller == nullptr || return_address == nullptr) break;
-    out[count++] = StripReturnAddress(return_address);
-    if (caller <= frame) break;
-    frame = caller;
-  }
-  return count;
+  return WalkFrameRecords(frame, out, capacity, FrameOnStack);
+}
+
+int CaptureBackTraceChecked(const void* frame, const void** out, int capacity) noexcept {
+  return WalkFrameRecords(frame, out, capacity, [](const void* record) {
+    const auto* at = static_cast<const char*>(record);
+    return at + 2 * sizeof(void*) <= static_cast<const char*>(__libc_stack_end) &&
+           reinterpret_cast<std::uintptr_t>(record) % alignof(void*) == 0 &&
+           MemoryMapped(record, 2 * sizeof(void*));
+  });
+}
+
+int UnwindBackTrace(const void* function, const void** out, int capacity) noexcept {
+  if (capacity <= 0) return 0;
+  UnwindWalk walk{function, out, capacity};
+  _Unwind_Backtrace(CollectUnwoundFrame, &walk);
+  return walk.count;
 }
 
 void Raise(const std::exception_ptr& error, const void* addr, const void* frame) {
@@ -127,7 +243,13 @@ void Raise(const std::exception_ptr& error, const void* addr, const void* frame)
   RaiseRecord& record = NextRecord();
   record.object = error;  // may be the object already there (see RaiseInOutError)
   record.addr = addr;
-  record.frame_count = CaptureBackTrace(frame, record.frame, kMaxBackTrace);
+  if (g_given_back_trace.set && g_given_back_trace.addr == addr) {
+    record.frame_count = g_given_back_trace.count;
+    std::copy_n(g_given_back_trace.frames, record.frame_count, record.frame);
+  } else {
+    record.frame_count = CaptureBackTrace(frame, record.frame, kMaxBackTrace);
+  }
+  g_given_back_trace.set = false;
   g_newest = (g_newest + 1) % kKeptRaises;
   g_building_record = false;
   g_building_run_error = false;
@@ -155,57 +277,27 @@ void RunError(int code) {
 }
 
 void ErrorCodeToException(int ErrNo, const void* Address, const void* Frame) {
-  switch (ErrNo) {
-    case 1:
-    case kRunErrorOutOfMemory:
-      Raise(g_out_of_memory, Address, Frame);
-    case kRunErrorInvalidPointer:
-      Raise(g_invalid_pointer, Address, Frame);
-    case 200:
-      RaiseNew<EDivByZero>("Division by zero", Address, Frame);
-    case 205:
-      RaiseNew<EOverflow>("Floating point overflow", Address, Frame);
-    case 206:
-      RaiseNew<EUnderflow>("Floating point underflow", Address, Frame);
-    case 207:
-      RaiseNew<EInvalidOp>("Invalid floating point operation", Address, Frame);
-    case 208:
-      RaiseNew<EZeroDivide>("Floating point division by zero", Address, Frame);
-    case kRunErrorAccessViolation:
-      RaiseNew<EAccessViolation>("Access violation", Address, Frame);
-    case 217:
-      RaiseNew<EControlC>("Control-C hit", Address, Frame);
-    case 218:
-      RaiseNew<EPrivilege>("Privileged instruction", Address, Frame);
-    default:
-      RaiseInOutError(ErrNo, Address, Frame);
+  if (ErrNo == 1 || ErrNo == kRunErrorOutOfMemory) Raise(g_out_of_memory, Address, Frame);
+  if (ErrNo == kRunErrorInvalidPointer) Raise(g_invalid_pointer, Address, Frame);
+  if (const ErrorKind* kind = FindErrorKind(ErrNo)) {
+    kind->raise(kind->message, Address, Frame);
+    __builtin_unreachable();
   }
+  RaiseInOutError(ErrNo, Address, Frame);
+}
+
+RunErrorText RunErrorTextOf(int code) noexcept {
+  if (code == 1 || code == kRunErrorOutOfMemory) {
+    return {EOutOfMemory::kClassName, kOutOfMemoryMessage};
+  }
+  if (code == kRunErrorInvalidPointer) return {EInvalidPointer::kClassName, kInvalidPointerMessage};
+  if (const ErrorKind* kind = FindErrorKind(code)) return {kind->class_name, kind->message};
+  return {EInOutError::kClassName, FileErrorMessage(code)};
 }
 
 void RaiseInOutError(int code, const void* Address, const void* Frame) {
-  static constexpr struct {
-    int code;
-    const char* message;
-  } kFileErrors[] = {
-      {2, "File not found"},
-      {3, "Invalid filename"},
-      {4, "Too many open files"},
-      {5, "Access denied"},
-      {6, "Invalid file handle"},
-      {15, "Invalid drive specified"},
-      {100, "Read past end of file"},
-      {101, "Disk Full"},
-      {102, "File not assigned"},
-      {103, "File not open"},
-      {104, "File not open for input"},
-      {105, "File not open for output"},
-      {106, "Invalid input"},
-  };
   char unknown[40];
-  const char* message = nullptr;
-  for (const auto& entry : kFileErrors) {
-    if (entry.code == code) message = entry.message;
-  }
+  const char* message = FileErrorMessage(code);
   if (message == nullptr) {
     std::snprintf(unknown, sizeof unknown, "Unknown Run-Time error : %3.3d", code);
     message = unknown;
@@ -220,8 +312,8 @@ void RaiseInOutError(int code, const void* Address, const void* Frame) {
 }
 
 void CreateErrorObjects() {
-  g_out_of_memory = std::make_exception_ptr(EOutOfMemory("Out of memory"));
-  g_invalid_pointer = std::make_exception_ptr(EInvalidPointer("Invalid pointer operation"));
+  g_out_of_memory = std::make_exception_ptr(EOutOfMemory(kOutOfMemoryMessage));
+  g_invalid_pointer = std::make_exception_ptr(EInvalidPointer(kInvalidPointerMessage));
 }
 
 void ReleaseErrorObjects() noexcept {
@@ -240,6 +332,15 @@ const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept {
     if (record.object == object) return &record;
   }
   return nullptr;
+}
+
+bool ErrorInFlight() noexcept { return std::uncaught_exceptions() > 0; }
+
+void SetNextBackTrace(const void* addr, const void* const* frames, int count) noexcept {
+  g_given_back_trace.set = true;
+  g_given_back_trace.addr = addr;
+  g_given_back_trace.count = count < kMaxBackTrace ? count : kMaxBackTrace;
+  std::copy_n(frames, g_given_back_trace.count, g_given_back_trace.frames);
 }
 
 bool RaiseAbandoned() noexcept { return g_abandoned; }

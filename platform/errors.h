@@ -50,7 +50,8 @@ class Exception {
   explicit Exception(std::initializer_list<std::string_view> message) : message_(message) {}
   virtual ~Exception() = default;
 
-  virtual const char* ClassName() const noexcept { return "Exception"; }
+  static constexpr char kClassName[] = "Exception";
+  virtual const char* ClassName() const noexcept { return kClassName; }
   std::string_view Message() const noexcept { return message_.Text(); }
 
  private:
@@ -58,11 +59,12 @@ class Exception {
 };
 
 // Declares an error class `Name` derived from `Base` that reports `Name` as its class name.
-#define LAUNCHER_ERROR_CLASS(Name, Base)                              \
-  class Name : public Base {                                          \
-   public:                                                            \
-    using Base::Base;                                                 \
-    const char* ClassName() const noexcept override { return #Name; } \
+#define LAUNCHER_ERROR_CLASS(Name, Base)                                   \
+  class Name : public Base {                                               \
+   public:                                                                 \
+    using Base::Base;                                                      \
+    static constexpr char kClassName[] = #Name;                            \
+    const char* ClassName() const noexcept override { return kClassName; } \
   }
 
 LAUNCHER_ERROR_CLASS(EExternal, Exception);
@@ -85,7 +87,8 @@ class EInOutError : public Exception {
  public:
   EInOutError(std::string_view message, int error_code)
       : Exception(message), error_code_(error_code) {}
-  const char* ClassName() const noexcept override { return "EInOutError"; }
+  static constexpr char kClassName[] = "EInOutError";
+  const char* ClassName() const noexcept override { return kClassName; }
   int ErrorCode() const noexcept { return error_code_; }
 
  private:
@@ -164,6 +167,16 @@ template <typename E>
 // The run-time error hook: maps a code to an error object and raises it.
 [[noreturn]] void ErrorCodeToException(int ErrNo, const void* Address, const void* Frame);
 
+// The class name and message of the error that ErrorCodeToException raises for `code`, for a
+// report that must be written without raising anything. `message` is null for an EInOutError
+// whose code has no entry in the file-error table (its message would be "Unknown Run-Time
+// error : NNN"). Signal-safe.
+struct RunErrorText {
+  const char* class_name;
+  const char* message;
+};
+RunErrorText RunErrorTextOf(int code) noexcept;
+
 // Raises the EInOutError for a file-layer failure `code` (the file-error table's message).
 [[noreturn]] void RaiseInOutError(int code, const void* Address, const void* Frame);
 
@@ -179,6 +192,16 @@ const RaiseRecord& CurrentRaise() noexcept;
 // The raise record of the error `object`, among the latest raises; null when it was not raised
 // through Raise (a C++ exception thrown by `throw`, say).
 const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept;
+
+// Whether an error is on its way from its raise to a handler: raised and not yet caught, while
+// the unwinder looks for a handler and while the clean-ups (destructors) of the frames it leaves
+// run. A fault then cannot become an error of its own.
+bool ErrorInFlight() noexcept;
+
+// Hands the next raise at code address `addr` a back trace gathered elsewhere (by the unwinder,
+// for a fault): that raise takes `frames[0..count)` instead of following frame records. Every
+// raise forgets it, whatever its address.
+void SetNextBackTrace(const void* addr, const void* const* frames, int count) noexcept;
 
 // Whether a raise had to be given up: it started while another raise was still building its
 // record, or a fault arrived while the error of a run-time error was being built. The process
@@ -198,5 +221,17 @@ int CaptureBackTrace(const void* frame, const void** out, int capacity) noexcept
 // Whether `frame` may be followed: inside the stack of this thread, between the caller's own
 // frame and the top of the stack, and aligned.
 bool FrameOnStack(const void* frame) noexcept;
+
+// CaptureBackTrace for a stack that may be damaged or that the caller is not running on (a
+// signal handler on its alternate stack): a frame record is read only when it lies below the top
+// of the stack and the system says its memory is mapped, which it answers without faulting.
+// Signal-safe.
+int CaptureBackTraceChecked(const void* frame, const void** out, int capacity) noexcept;
+
+// The code addresses of the frames outward from the innermost active frame of the function that
+// begins at `function`, as the unwinder finds them through the call-frame information: first the
+// address at which that frame's caller stands (for a call, the return address), then that of
+// each caller in turn. At most `capacity`; returns the count, 0 when no such frame is active.
+int UnwindBackTrace(const void* function, const void** out, int capacity) noexcept;
 
 }  // namespace launcher

@@ -1,17 +1,24 @@
-// What fault handling is on every processor: installing the handler, and the entry from the
-// processor's trampoline into the error machinery. The handler and the trampoline themselves are
-// in the files of each processor (fault_x86_64.cc, fault_aarch64.cc).
+// What fault handling is on every processor: installing the handler on its alternate stack, the
+// test for an exhausted stack, and the entry from the processor's trampoline into the error
+// machinery. The handler and the trampoline themselves are in the files of each processor
+// (fault_x86_64.cc, fault_aarch64.cc).
 #include "platform/fault.h"
+
+#include <sys/resource.h>
 
 #include <iterator>
 
 #include "platform/errors.h"
+#include "platform/report.h"
 #include "platform/syscall.h"
+
+extern "C" void launcher_fault_trampoline();
+extern "C" void* __libc_stack_end;  // glibc: the top of the main thread's stack
 
 // Called by the trampoline with the arguments the handler put into its argument registers.
 extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address,
                                                   const void* frame) {
-  launcher::HandleFault(static_cast<int>(code), address, frame);
+  launcher::RaiseFault(static_cast<int>(code), address, frame);
 }
 
 namespace launcher {
@@ -19,13 +26,41 @@ namespace {
 
 struct sigaction g_previous[std::size(kFaultSignals)];
 
+// The handlers' own stack. A fault of a stack that has no room left (an overflow into its guard
+// area) can only be handled on another one. The handler needs a few kilobytes: the kernel's
+// signal frame with the processor's whole register state, and its own frames. Pages never touched
+// cost no memory.
+constexpr std::size_t kAlternateStackSize = 64 * 1024;
+alignas(64) char g_alternate_stack[kAlternateStackSize];
+
+// A fault no further from the stack pointer than this, at an address that is not mapped, is an
+// access of the stack itself (a call, a push, a probe of a new frame) that found no stack there.
+constexpr std::uintptr_t kStackReach = 64 * 1024;
+// The stack that raising an error and reporting it take, from the trampoline to the end, with
+// room to spare.
+constexpr std::uintptr_t kRaiseRoom = 32 * 1024;
+
+// The fault whose back trace is being gathered. The unwinder walks the faulting frames, and a
+// damaged frame can make it fault in turn: that fault is not reported, the one that led there is.
+struct GatheredFault {
+  bool gathering = false;
+  int code = 0;
+  const void* address = nullptr;
+  const void* frame = nullptr;
+};
+volatile GatheredFault g_gathered;
+
 }  // namespace
 
 void InstallFaultSignalHandlers() noexcept {
   SaveFloatingPointControl();
+  stack_t alternate{};
+  alternate.ss_sp = g_alternate_stack;
+  alternate.ss_size = sizeof g_alternate_stack;
+  Sys([&] { return sigaltstack(&alternate, nullptr); });
   struct sigaction action {};
   action.sa_sigaction = FaultSignalHandler;
-  action.sa_flags = SA_SIGINFO;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
   for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
     Sys([&] { return sigaction(kFaultSignals[i], &action, &g_previous[i]); });
@@ -33,5 +68,49 @@ void InstallFaultSignalHandlers() noexcept {
 }
 
 const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previous[index]; }
+
+bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexcept {
+  if (signal == SIGSEGV && info.si_code == SEGV_MAPERR) {
+    const auto address = reinterpret_cast<std::uintptr_t>(info.si_addr);
+    if (address <= sp + kStackReach && address + kStackReach >= sp) return true;
+  }
+  if (!MemoryMapped(reinterpret_cast<const void*>(sp), sizeof(void*))) return true;
+  // The kernel lets the main thread's stack grow down to its limit below the stack's top.
+  rlimit limit{};
+  if (!Sys([&] { return getrlimit(RLIMIT_STACK, &limit); }).Ok() ||
+      limit.rlim_cur == RLIM_INFINITY) {
+    return false;
+  }
+  const auto top = reinterpret_cast<std::uintptr_t>(__libc_stack_end);
+  const std::uintptr_t lowest = limit.rlim_cur < top ? top - limit.rlim_cur : 0;
+  if (sp < lowest || sp > top) return false;  // not on the main thread's stack
+  return sp - lowest < kRaiseRoom;
+}
+
+void RaiseFault(int code, const void* address, const void* frame) {
+  if (g_gathered.gathering) {
+    EndWithFaultReport(g_gathered.code, g_gathered.address, g_gathered.frame);
+  }
+  if (ErrorInFlight()) EndWithFaultReport(code, address, frame);
+  g_gathered.code = code;
+  g_gathered.address = address;
+  g_gathered.frame = frame;
+  g_gathered.gathering = true;
+  const void* trace[kMaxBackTrace + 1];
+  const int count = UnwindBackTrace(reinterpret_cast<const void*>(&launcher_fault_trampoline),
+                                    trace, kMaxBackTrace + 1);
+  g_gathered.gathering = false;
+  // Beyond the trampoline comes the faulting function, standing at the fault's return address,
+  // which the raise address already gives. After a call or jump to a bad address there is no such
+  // frame: the first one is the caller's.
+  const int first =
+      count > 0 && reinterpret_cast<std::uintptr_t>(trace[0]) ==
+                       FaultReturnAddress(reinterpret_cast<std::uintptr_t>(address))
+          ? 1
+          : 0;
+  const int kept = count - first < kMaxBackTrace ? count - first : kMaxBackTrace;
+  SetNextBackTrace(address, trace + first, kept);
+  HandleFault(code, address, frame);
+}
 
 }  // namespace launcher

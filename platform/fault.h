@@ -4,23 +4,48 @@
 
 #include <signal.h>
 
+#include <cstdint>
+
 namespace launcher {
 
 // The handler of the four fault signals, in the file of each processor (fault_PROCESSOR.cc). It
-// only edits the interrupted context: when it returns, the thread goes on in the processor's
-// trampoline, which calls launcher_raise_fault, and so HandleFault, as though the faulting
-// instruction had made the call. Signal-safe: it writes nothing and allocates nothing.
+// runs on the alternate signal stack and only edits the interrupted context: it puts the
+// processor's control state back as start-up found it, and when it returns the thread goes on in
+// the processor's trampoline, which calls launcher_raise_fault, and so RaiseFault, as though the
+// faulting instruction had made the call. When the stack has no room left for that (a stack
+// overflow), it ends the process itself with the failure report (EndWithFaultReport). Signal-safe:
+// it allocates nothing and writes only on that last path.
 void FaultSignalHandler(int signal, siginfo_t* info, void* context);
 
 // Installs FaultSignalHandler for SIGFPE, SIGSEGV, SIGBUS and SIGILL, in this order, with
-// SA_SIGINFO, no extra blocked signals and no SA_RESTART; keeps the actions that were in place,
-// and the floating-point control state, to reset the floating-point unit to after a
-// floating-point fault.
+// SA_SIGINFO and SA_ONSTACK, no extra blocked signals and no SA_RESTART, on an alternate signal
+// stack of the launcher's own; keeps the actions that were in place, and the floating-point
+// control state, to put back after a fault.
 void InstallFaultSignalHandlers() noexcept;
 
 // The processor's part of the above: keeps the floating-point control state of start-up (the x87
-// control word on x86-64, FPCR on arm64). In the file of each processor.
+// control word and MXCSR on x86-64, FPCR on arm64). In the file of each processor.
 void SaveFloatingPointControl() noexcept;
+
+// The address the trampoline's frame gives as the faulting function's return address for a fault
+// at `address`: the address of the next instruction on arm64, one byte further on x86-64 (so that
+// the unwinder's look-up at "return address minus one" lands inside the faulting instruction). In
+// the file of each processor.
+std::uintptr_t FaultReturnAddress(std::uintptr_t address) noexcept;
+
+// The error for a fault at `address`, with `frame` the faulting function's frame record: raised
+// through HandleFault, with the back trace that the unwinder finds from the faulting instruction
+// (so that a function without a frame record of its own, a C library function say, does not
+// hide its caller). A fault that cannot become an error ends the process with the report instead
+// (EndWithFaultReport): one that arrives while an error is on its way to its handler (the
+// unwinder or a clean-up faulted), or while the back trace is being gathered.
+[[noreturn]] void RaiseFault(int code, const void* address, const void* frame);
+
+// Whether a fault at stack pointer `sp` leaves no stack to raise its error on: the access that
+// faulted was to unmapped memory close to the stack pointer (the stack could not grow there), the
+// stack pointer's own memory is not mapped, or the stack's limit leaves less room below `sp` than
+// a raise needs. Signal-safe.
+bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexcept;
 
 // The actions in place before InstallFaultSignalHandlers, in the order above.
 inline constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};

@@ -1,6 +1,6 @@
 // Fault handling on arm64 (aarch64) Linux.
 //
-// The handler turns a fault into a call of HandleRunError from the faulting instruction, as on
+// The handler turns a fault into a call of RaiseFault from the faulting instruction, as on
 // x86-64. It points the saved pc at launcher_fault_trampoline (see the assembly file beside this
 // one) and the saved sp at
 //
@@ -24,13 +24,13 @@
 // launcher_raise_fault: none of them holds anything the unwinding needs (it restores only the
 // callee-saved registers, from the frames' unwind information).
 //
-// The handler itself writes no memory other than the saved context. The kernel built the signal
-// frame right below the interrupted sp: a frame record {x29, x30} first, then the siginfo and the
-// ucontext whose __reserved area holds the floating-point/SIMD record and the others, and
-// rt_sigreturn reads all of the ucontext back. The trampoline's stores land in that same area,
-// but they happen only after rt_sigreturn has restored the context from it, when the signal
-// frame is dead; before the return, nothing is written below the interrupted sp. (The same holds
-// on an alternate signal stack, where the frame lies on another stack altogether.)
+// The handler itself writes no memory other than the saved context. It runs on the alternate
+// signal stack, where the kernel builds its signal frame. Were the frame on the interrupted stack,
+// it would lie right below the interrupted sp: a frame record {x29, x30} first, then the siginfo
+// and the ucontext whose __reserved area holds the floating-point/SIMD record and the others, and
+// rt_sigreturn reads all of the ucontext back. The trampoline's stores would land in that same
+// area, but only after rt_sigreturn has restored the context from it, when the signal frame is
+// dead; before the return, nothing is written below the interrupted sp.
 //
 // The trampoline's unwind information names the return address in a column of its own (the
 // unwinder's alternate return column, which it uses for signal frames too), so that x29, x30 and
@@ -41,8 +41,10 @@
 // A branch or call to an unmapped address faults with pc at that address (SIGSEGV, fault address
 // equal to pc); a branch to a misaligned address faults the same way with SIGBUS. There the
 // return address into the caller is in x30 (a call through blr put it there) and is used as the
-// return address, and the back trace starts at the trampoline's frame record, so that its first
-// address is the one into the function that made the call.
+// return address, so that the unwinder goes on from there into the function that made the call.
+//
+// A fault whose stack has no room left (see StackExhausted) cannot continue on that stack: the
+// handler writes the report and ends the process itself.
 #include <signal.h>
 #include <ucontext.h>
 
@@ -51,6 +53,7 @@
 
 #include "platform/errors.h"
 #include "platform/fault.h"
+#include "platform/report.h"
 #include "platform/return_address.h"
 #include "platform/syscall.h"
 
@@ -91,14 +94,10 @@ fpsimd_context* FindFpsimdRecord(mcontext_t& machine) noexcept {
 }
 
 // The code for a floating-point fault. arm64 keeps no record of which exception trapped other
-// than the signal's code (the flags in FPSR are cumulative), so the code decides. The saved state
-// is reset so that the error handling that follows runs with a clean unit: no exception flag, and
-// the control register of start-up (every trap disabled again).
-int FloatingPointCode(const siginfo_t& info, mcontext_t& machine) noexcept {
-  if (fpsimd_context* state = FindFpsimdRecord(machine)) {
-    state->fpsr &= ~kFpsrExceptionFlags;
-    state->fpcr = static_cast<std::uint32_t>(g_startup_fpcr);
-  }
+// than the signal's code (the flags in FPSR are cumulative), so the code decides. The saved
+// exception flags are cleared so that the error handling that follows runs with a clean unit.
+int FloatingPointCode(const siginfo_t& info, fpsimd_context* state) noexcept {
+  if (state != nullptr) state->fpsr &= ~kFpsrExceptionFlags;
   switch (info.si_code) {
     case FPE_INTDIV:
       return 200;
@@ -116,9 +115,21 @@ int FloatingPointCode(const siginfo_t& info, mcontext_t& machine) noexcept {
   }
 }
 
-int CodeFor(int signal, const siginfo_t& info, mcontext_t& machine) noexcept {
+int CodeFor(int signal, const siginfo_t& info, fpsimd_context* state) noexcept {
   if (signal != SIGFPE) return kRunErrorAccessViolation;
-  return FloatingPointCode(info, machine);
+  return FloatingPointCode(info, state);
+}
+
+// The code the fault continues in runs as though called, with the state the procedure call
+// standard fixes at a call. Of PSTATE, code at EL0 can change only the condition flags (which
+// carry nothing across a call), BTYPE (the branch that led here; cleared, so that the trampoline's
+// entry is reached as after an ordinary instruction), and DIT, SSBS and TCO, which the standard
+// leaves to the program; streaming mode and ZA (SME) are never entered by the launcher or its C
+// library. FPCR is put back as start-up found it: whatever exception traps, rounding or
+// flush-to-zero the interrupted code had set.
+void RestoreCallState(mcontext_t& machine, fpsimd_context* state) noexcept {
+  machine.pstate &= ~kBranchTypeBits;
+  if (state != nullptr) state->fpcr = static_cast<std::uint32_t>(g_startup_fpcr);
 }
 
 }  // namespace
@@ -126,16 +137,23 @@ int CodeFor(int signal, const siginfo_t& info, mcontext_t& machine) noexcept {
 void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
   auto& context = *static_cast<ucontext_t*>(raw_context);
   mcontext_t& machine = context.uc_mcontext;
-  const int code = CodeFor(signal, *info, machine);
+  fpsimd_context* const fp_state = FindFpsimdRecord(machine);
+  const int code = CodeFor(signal, *info, fp_state);
+  RestoreCallState(machine, fp_state);
+
+  const std::uintptr_t pc = machine.pc;
+  const std::uintptr_t sp = machine.sp;
+  if (StackExhausted(signal, *info, sp)) {
+    EndWithFaultReport(code, reinterpret_cast<const void*>(pc),
+                       reinterpret_cast<const void*>(machine.regs[29]));
+  }
 
   // The return from this handler installs the saved mask: unblock the signal there, so that a
   // later fault of the same kind is caught again.
   sigdelset(&context.uc_sigmask, signal);
 
-  const std::uintptr_t pc = machine.pc;
-  const std::uintptr_t sp = machine.sp;
   const std::uintptr_t base = sp & ~std::uintptr_t{15};
-  std::uintptr_t return_address = pc + 4;
+  std::uintptr_t return_address = FaultReturnAddress(pc);
   std::uintptr_t frame = machine.regs[29];
   if ((signal == SIGSEGV || signal == SIGBUS) &&
       reinterpret_cast<std::uintptr_t>(info->si_addr) == pc) {
@@ -146,7 +164,6 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
 
   machine.sp = base;
   machine.pc = reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline);
-  machine.pstate &= ~kBranchTypeBits;
   machine.regs[16] = return_address;
   machine.regs[17] = sp;
   machine.regs[0] = static_cast<unsigned>(code);
@@ -157,5 +174,7 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* raw_context) {
 void SaveFloatingPointControl() noexcept {
   __asm__ volatile("mrs %0, fpcr" : "=r"(g_startup_fpcr));
 }
+
+std::uintptr_t FaultReturnAddress(std::uintptr_t address) noexcept { return address + 4; }
 
 }  // namespace launcher

@@ -300,8 +300,9 @@ TEST_F(FaultTest, NullDereferenceRunsTheFaultingFunctionsDestructors) {
 
 // A fault in a function that keeps its return address in x30 and has no frame record: the
 // unwinder gets x30 as it was at the fault from the trampoline's frame, so it unwinds into the
-// caller, whose clean-ups run. The back trace starts at the caller's frame record (the leaf made
-// none), so its first address is the one into the caller's caller.
+// caller, whose clean-ups run. The back trace, which the unwinder gathers too, names that caller
+// first (a frame-record walk, finding no record of the leaf's, would start at the caller's
+// caller), then the caller's caller.
 TEST_F(FaultTest, FaultInLeafWithoutFrameUnwindsThroughItsLinkRegister) {
   bool destroyed = false;
   bool caught = false;
@@ -315,8 +316,9 @@ TEST_F(FaultTest, FaultInLeafWithoutFrameUnwindsThroughItsLinkRegister) {
   const RaiseRecord& raise = CurrentRaise();
   EXPECT_EQ(raise.addr,
             At(reinterpret_cast<std::uintptr_t>(&launcher_test_load_without_frame) + 4));  // ldr
-  ASSERT_GE(raise.frame_count, 1);
-  EXPECT_EQ(raise.frame[0], g_return_address);
+  ASSERT_GE(raise.frame_count, 2);
+  EXPECT_EQ(FunctionContaining(raise.frame[0]), CodeAddress(LoadThroughLeafWithoutFrame));
+  EXPECT_EQ(raise.frame[1], g_return_address);
 }
 
 // A call to a bad address faults with pc at that address; the return address into the calling
@@ -373,6 +375,32 @@ TEST_F(FaultTest, BackTraceOfADeepFaultKeepsSixteenReturnAddresses) {
   for (int i = 0; i < kMaxBackTrace; ++i) {
     EXPECT_EQ(FunctionContaining(raise.frame[i]), CodeAddress(Recurse)) << "frame " << i;
   }
+}
+
+// The code that raises the error runs as though the faulting instruction had called it, with
+// the floating-point control that the launcher's code was built for, whatever the interrupted code
+// had set (here rounding towards plus infinity and flush-to-zero).
+NOIPA int ReadThroughNullWithOwnFpcr() {
+  constexpr std::uint64_t kRoundUpward = std::uint64_t{1} << 22;
+  constexpr std::uint64_t kFlushToZero = std::uint64_t{1} << 24;
+  __asm__ volatile("msr fpcr, %0" : : "r"(ReadFpcr() | kRoundUpward | kFlushToZero));
+  return ReadThroughNull();
+}
+
+TEST_F(FaultTest, RaisingCodeFindsTheFloatingPointControlOfStartUp) {
+  const char* class_name = "(none)";
+  try {
+    g_int_sink = ReadThroughNullWithOwnFpcr();
+  } catch (const Exception& error) {
+    class_name = error.ClassName();
+  }
+  const std::uint64_t fpcr_after = ReadFpcr();
+  __asm__ volatile("msr fpcr, %0" : : "r"(startup_fpcr_));
+  EXPECT_STREQ(class_name, "EAccessViolation");
+  EXPECT_EQ(g_observed.calls, 1);
+  EXPECT_EQ(g_observed.fpcr, startup_fpcr_);
+  EXPECT_EQ(fpcr_after, startup_fpcr_);
+  EXPECT_TRUE(g_observed.formatted_double);
 }
 
 // arm64's integer division does not trap: a division by zero gives 0, so no SIGFPE of code
@@ -487,15 +515,22 @@ TEST_F(FaultTest, TrappedFloatingPointDivisionByZeroIsRaised) {
 
 extern "C" void launcher_fault_trampoline();
 
+// The made-up sp lies in this buffer (the handler checks that the stack pointer's memory is
+// mapped); the rows give it as an offset into the buffer.
+alignas(16) unsigned char g_fake_stack[8192];
+std::uintptr_t FakeStack(std::uintptr_t offset) {
+  return reinterpret_cast<std::uintptr_t>(g_fake_stack) + offset;
+}
+
 struct ContextCase {
   const char* name;
   int signal;
   int si_code;
   std::uintptr_t pc;
   std::uintptr_t fault_address;
-  std::uintptr_t sp;
+  std::uintptr_t sp_offset;       // sp is FakeStack(sp_offset)
   std::uintptr_t return_address;  // what x16 must hold
-  std::uintptr_t frame;           // what x2 must hold: x29, or the trampoline's record
+  bool trampoline_frame;          // x2 must hold the trampoline's record, sp - 32 (else x29)
   int code;
 };
 
@@ -504,17 +539,15 @@ constexpr std::uintptr_t kLinkRegister = 0x400204;
 constexpr std::uintptr_t kFramePointer = 0x7FF0001230;
 
 const ContextCase kContextCases[] = {
-    {"load fault", SIGSEGV, SEGV_MAPERR, kPc, 0, 0x7FF0001000, kPc + 4, kFramePointer, 216},
-    {"unaligned sp", SIGSEGV, SEGV_MAPERR, kPc, 8, 0x7FF0001008, kPc + 4, kFramePointer, 216},
-    {"call to a bad address", SIGSEGV, SEGV_MAPERR, 0x5000, 0x5000, 0x7FF0001000, kLinkRegister,
-     0x7FF0001000 - 32, 216},
-    {"branch to a misaligned address", SIGBUS, BUS_ADRALN, kPc + 2, kPc + 2, 0x7FF0001000,
-     kLinkRegister, 0x7FF0001000 - 32, 216},
-    {"bus error", SIGBUS, BUS_ADRERR, kPc, 0x9000, 0x7FF0001000, kPc + 4, kFramePointer, 216},
-    {"illegal instruction", SIGILL, ILL_ILLOPC, kPc, kPc, 0x7FF0001000, kPc + 4, kFramePointer,
+    {"load fault", SIGSEGV, SEGV_MAPERR, kPc, 0, 4096, kPc + 4, false, 216},
+    {"unaligned sp", SIGSEGV, SEGV_MAPERR, kPc, 8, 4096 + 8, kPc + 4, false, 216},
+    {"call to a bad address", SIGSEGV, SEGV_MAPERR, 0x5000, 0x5000, 4096, kLinkRegister, true,
      216},
-    {"floating-point overflow", SIGFPE, FPE_FLTOVF, kPc, kPc, 0x7FF0001000, kPc + 4, kFramePointer,
-     205},
+    {"branch to a misaligned address", SIGBUS, BUS_ADRALN, kPc + 2, kPc + 2, 4096, kLinkRegister,
+     true, 216},
+    {"bus error", SIGBUS, BUS_ADRERR, kPc, 0x9000, 4096, kPc + 4, false, 216},
+    {"illegal instruction", SIGILL, ILL_ILLOPC, kPc, kPc, 4096, kPc + 4, false, 216},
+    {"floating-point overflow", SIGFPE, FPE_FLTOVF, kPc, kPc, 4096, kPc + 4, false, 205},
 };
 
 // A fabricated signal context: an fpsimd record with flags and traps set, then the end marker.
@@ -528,7 +561,7 @@ struct FakeContext {
     sigaddset(&context.uc_sigmask, SIGUSR1);
     mcontext_t& machine = context.uc_mcontext;
     machine.pc = row.pc;
-    machine.sp = row.sp;
+    machine.sp = FakeStack(row.sp_offset);
     machine.regs[29] = kFramePointer;
     machine.regs[30] = kLinkRegister;
     machine.pstate = 0x60000000 | (std::uint64_t{2} << 10);  // flags Z, C; BTYPE 2 (after blr)
@@ -557,12 +590,13 @@ TEST_F(FaultTest, HandlerPointsTheContextAtTheTrampoline) {
     FaultSignalHandler(row.signal, &fake.info, &fake.context);
     const mcontext_t& machine = fake.context.uc_mcontext;
     EXPECT_EQ(machine.pc, reinterpret_cast<std::uintptr_t>(&launcher_fault_trampoline));
-    EXPECT_EQ(machine.sp, row.sp & ~std::uintptr_t{15});
+    const std::uintptr_t sp = FakeStack(row.sp_offset);
+    EXPECT_EQ(machine.sp, sp & ~std::uintptr_t{15});
     EXPECT_EQ(machine.regs[0], static_cast<unsigned>(row.code));
     EXPECT_EQ(machine.regs[1], row.pc) << "the error is raised at the faulting instruction";
-    EXPECT_EQ(machine.regs[2], row.frame);
+    EXPECT_EQ(machine.regs[2], row.trampoline_frame ? sp - 32 : kFramePointer);
     EXPECT_EQ(machine.regs[16], row.return_address);
-    EXPECT_EQ(machine.regs[17], row.sp) << "sp at the fault, for the unwinder";
+    EXPECT_EQ(machine.regs[17], sp) << "sp at the fault, for the unwinder";
     EXPECT_EQ(machine.regs[29], kFramePointer);
     EXPECT_EQ(machine.regs[30], kLinkRegister);
     EXPECT_EQ(machine.regs[3], 0x1003u) << "other registers stay";
@@ -571,11 +605,10 @@ TEST_F(FaultTest, HandlerPointsTheContextAtTheTrampoline) {
     EXPECT_EQ(sigismember(&fake.context.uc_sigmask, SIGUSR1), 1);
     if (row.signal == SIGFPE) {
       EXPECT_EQ(fake.Fpsimd().fpsr, 0x08000000u) << "exception flags cleared, the rest kept";
-      EXPECT_EQ(fake.Fpsimd().fpcr, startup_fpcr_);
     } else {
-      EXPECT_EQ(fake.Fpsimd().fpsr, 0x9Fu | 0x08000000u) << "only SIGFPE resets the unit";
-      EXPECT_EQ(fake.Fpsimd().fpcr, 0x9F00u);
+      EXPECT_EQ(fake.Fpsimd().fpsr, 0x9Fu | 0x08000000u) << "only SIGFPE clears the flags";
     }
+    EXPECT_EQ(fake.Fpsimd().fpcr, startup_fpcr_) << "every fault puts the control back";
   }
 }
 

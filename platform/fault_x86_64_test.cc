@@ -129,6 +129,7 @@ NOIPA int LeafKeepingDataInRedZone() {
 struct Observed {
   int calls = 0;
   int code = 0;
+  bool direction_flag = true;     // EFLAGS.DF at entry; the ABI wants it clear at every call
   bool frame_aligned = false;     // the frame pointer is 16-aligned, as the ABI promises
   bool formatted_double = false;  // varargs with a double (aligned SSE stores in libc) work
   fenv_t fp_state{};              // the floating-point state at entry
@@ -151,8 +152,17 @@ bool RedZoneIntact() {
   return true;
 }
 
+// Whether EFLAGS.DF is set.
+bool DirectionFlag() {
+  std::uint64_t flags;
+  __asm__ volatile("pushfq\n\tpopq %0" : "=r"(flags));
+  return (flags & 0x400) != 0;
+}
+
 [[noreturn]] void ObservingErrorProc(int ErrNo, const void* Address, const void* Frame) {
-  fegetenv(&g_observed.fp_state);  // first, before anything here uses the floating-point unit
+  // First, before anything here copies memory or uses the floating-point unit.
+  g_observed.direction_flag = DirectionFlag();
+  fegetenv(&g_observed.fp_state);
   ++g_observed.calls;
   g_observed.code = ErrNo;
   g_observed.frame_aligned = FrameAligned();
@@ -161,6 +171,12 @@ bool RedZoneIntact() {
   std::snprintf(text, sizeof text, "%.2f %.1f", 1.25, g_double_three);
   g_observed.formatted_double = std::strcmp(text, "1.25 3.0") == 0;
   ErrorCodeToException(ErrNo, Address, Frame);
+}
+
+std::uint32_t Mxcsr() {
+  std::uint32_t value;
+  __asm__ volatile("stmxcsr %0" : "=m"(value));
+  return value;
 }
 
 std::uint16_t X87ControlWord() {
@@ -191,6 +207,7 @@ class FaultTest : public FaultHandlersTest {
 
   void SetUp() override {
     startup_control_word_ = X87ControlWord();
+    startup_mxcsr_ = Mxcsr();
     FaultHandlersTest::SetUp();
     ErrorProc = ObservingErrorProc;
     g_observed = {};
@@ -201,10 +218,15 @@ class FaultTest : public FaultHandlersTest {
   void TearDown() override {
     fedisableexcept(FE_ALL_EXCEPT);
     feclearexcept(FE_ALL_EXCEPT);
+    fesetround(FE_TONEAREST);
     FaultHandlersTest::TearDown();
   }
 
+  // MXCSR's control bits (everything but the exception flags) as at start-up.
+  std::uint32_t StartupMxcsrControl() const { return startup_mxcsr_ & ~std::uint32_t{0x3F}; }
+
   std::uint16_t startup_control_word_ = 0;
+  std::uint32_t startup_mxcsr_ = 0;
 };
 
 // --- The kinds of fault -------------------------------------------------------------------------
@@ -386,6 +408,8 @@ TEST_F(FaultTest, FloatingPointFaultsAreRaisedAndLeaveACleanUnit) {
     EXPECT_EQ(state.__tags, 0xFFFF) << "every x87 register empty";
     EXPECT_EQ(state.__control_word, startup_control_word_);
     EXPECT_EQ(state.__mxcsr & FE_ALL_EXCEPT, 0u) << "MXCSR flags";
+    EXPECT_EQ(state.__mxcsr & ~std::uint32_t{FE_ALL_EXCEPT}, StartupMxcsrControl())
+        << "MXCSR's exception masks and rounding";
     EXPECT_EQ(control_word_after, startup_control_word_);
     EXPECT_TRUE(g_observed.frame_aligned);
     EXPECT_FALSE(SignalBlocked(SIGFPE));
@@ -410,6 +434,68 @@ TEST_F(FaultTest, StaleMaskedFlagDoesNotDecideTheError) {
   fedisableexcept(FE_ALL_EXCEPT);
   EXPECT_STREQ(class_name, "EZeroDivide");
   EXPECT_EQ(g_observed.code, 208);
+}
+
+// The code that raises the error runs as though the faulting instruction had called it, and the
+// ABI fixes some state at every call, whatever the interrupted code had made of it: the direction
+// flag is clear (glibc's memmove copies backwards with it set), and the floating-point control
+// state is start-up's (exception traps masked, rounding to nearest).
+NOIPA int ReadThroughNullCopyingBackwards() {
+  int value;
+  __asm__ volatile("std\n\tmovl (%1), %0\n\tcld" : "=r"(value) : "r"(g_null_int) : "memory");
+  return value;
+}
+
+NOIPA int ReadThroughNullWithTrapsEnabled() {
+  feenableexcept(FE_ALL_EXCEPT & ~FE_INEXACT);
+  return ReadThroughNull();
+}
+
+NOIPA int ReadThroughNullRoundingUpward() {
+  fesetround(FE_UPWARD);
+  return ReadThroughNull();
+}
+
+NOIPA int TrapDivisionByZero() {
+  feenableexcept(FE_DIVBYZERO);
+  DivideDoubleByZero();
+  return 0;
+}
+
+TEST_F(FaultTest, RaisingCodeFindsTheStateTheABIFixesAtACall) {
+  const struct {
+    const char* name;
+    int (*fault)();
+    const char* class_name;
+  } kCases[] = {
+      {"direction flag set", ReadThroughNullCopyingBackwards, "EAccessViolation"},
+      {"exception traps enabled", ReadThroughNullWithTrapsEnabled, "EAccessViolation"},
+      {"rounding upward", ReadThroughNullRoundingUpward, "EAccessViolation"},
+      {"trapped division by zero", TrapDivisionByZero, "EZeroDivide"},
+  };
+  for (const auto& scenario : kCases) {
+    SCOPED_TRACE(scenario.name);
+    g_observed = {};
+    const char* class_name = "(none)";
+    try {
+      g_int_sink = scenario.fault();
+    } catch (const Exception& error) {
+      class_name = error.ClassName();
+    }
+    const std::uint16_t control_word_after = X87ControlWord();
+    const std::uint32_t mxcsr_after = Mxcsr();
+    fedisableexcept(FE_ALL_EXCEPT);
+    fesetround(FE_TONEAREST);
+    EXPECT_STREQ(class_name, scenario.class_name);
+    EXPECT_EQ(g_observed.calls, 1);
+    EXPECT_FALSE(g_observed.direction_flag);
+    EXPECT_EQ(g_observed.fp_state.__control_word, startup_control_word_);
+    EXPECT_EQ(g_observed.fp_state.__mxcsr & ~std::uint32_t{FE_ALL_EXCEPT}, StartupMxcsrControl());
+    EXPECT_TRUE(g_observed.formatted_double);
+    // And so does the code that catches it.
+    EXPECT_EQ(control_word_after, startup_control_word_);
+    EXPECT_EQ(mxcsr_after & ~std::uint32_t{FE_ALL_EXCEPT}, StartupMxcsrControl());
+  }
 }
 
 // --- The signal frame ---------------------------------------------------------------------------

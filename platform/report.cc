@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <unwind.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -75,36 +76,54 @@ void WriteRunErrorReport(const RunErrorRecord& run_error) noexcept {
 // For an error that did not come through Raise (a C++ exception of another kind, thrown by
 // `throw`): the raise address is the return address into the code that called __cxa_throw, and
 // the back trace the frames outward from there, as the unwinder sees them.
-struct ForeignRaise {
-  RaiseRecord* record;
-  bool found_throw = false;
-};
-
-_Unwind_Reason_Code CollectForeignFrame(_Unwind_Context* context, void* argument) {
-  auto* state = static_cast<ForeignRaise*>(argument);
-  const auto ip = reinterpret_cast<const void*>(_Unwind_GetIP(context));
-  if (ip == nullptr) return _URC_END_OF_STACK;
-  if (!state->found_throw) {
-    const auto start = reinterpret_cast<const void*>(_Unwind_GetRegionStart(context));
-    state->found_throw = start == reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw);
-    return _URC_NO_REASON;
-  }
-  RaiseRecord& record = *state->record;
-  if (record.addr == nullptr) {
-    record.addr = ip;
-  } else if (record.frame_count < kMaxBackTrace) {
-    record.frame[record.frame_count++] = ip;
-  } else {
-    return _URC_END_OF_STACK;
-  }
-  return _URC_NO_REASON;
+RaiseRecord ForeignRaiseRecord() noexcept {
+  const void* trace[kMaxBackTrace + 1];
+  const int count =
+      UnwindBackTrace(reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw), trace, kMaxBackTrace + 1);
+  RaiseRecord record;
+  if (count == 0) return record;
+  record.addr = trace[0];
+  record.frame_count = count - 1;
+  std::copy_n(trace + 1, record.frame_count, record.frame);
+  return record;
 }
 
-RaiseRecord ForeignRaiseRecord() noexcept {
-  RaiseRecord record;
-  ForeignRaise state{&record};
-  _Unwind_Backtrace(CollectForeignFrame, &state);
-  return record;
+// Set once the process has begun to end on a failure path: the unhandled-error report, or the
+// end after a fault that cannot become an error. Every later way out (a fault while the report is
+// written, say) goes at once through EndNow: the report never starts over.
+bool g_ending = false;
+
+// Ends the process with `status` at once, after handing to the system whatever the launcher has
+// written into the standard streams' buffers, on a terminal, file or pipe alike. The flush is
+// tried once: a failure inside it ends without a second try.
+[[noreturn]] void EndNow(int status) noexcept {
+  static bool flushed = false;
+  if (!flushed) {
+    flushed = true;
+    StdOut().Flush();
+    StdErr().Flush();
+  }
+  ::_exit(status);  // exit_group: no exit handlers, nothing else runs
+}
+
+// The lines of the unhandled-error report around line 2, which `write_line2` writes (and returns
+// whether it could). Stops at the first write that fails.
+template <typename WriteLine2>
+void WriteReport(const void* Addr, int FrameCount, const void* const* Frame,
+                 WriteLine2&& write_line2) noexcept {
+  TextOutStream& err = StdErr();
+  char address[16];
+  FormatAddress(Addr, address);
+  const std::string_view address_text(address, sizeof address);
+  if (!err.WriteLine({"An unhandled exception occurred at $", address_text, ":"}) ||
+      !write_line2(err) || !err.WriteLine({"  $", address_text})) {
+    return;
+  }
+  for (int i = 0; i < FrameCount; ++i) {
+    FormatAddress(Frame[i], address);
+    if (!err.WriteLine({"  $", address_text})) return;
+  }
+  err.WriteLine({});
 }
 
 // std::terminate's handler: the error was not caught anywhere, or could not be raised. The stack
@@ -112,11 +131,9 @@ RaiseRecord ForeignRaiseRecord() noexcept {
 [[noreturn]] void OnUnhandledError() noexcept {
   // An error raised while an unhandled error is being reported or the process is ending (a fault
   // while the report is written, say) ends the process at once with 217. Nothing more is
-  // written: the report never starts over, and after a fault inside a write the error stream's
-  // buffer may hold text that already went out.
-  static bool handling = false;
-  if (handling) ::_exit(kRunErrorUnhandled);
-  handling = true;
+  // written: the report never starts over.
+  if (g_ending) EndNow(kRunErrorUnhandled);
+  g_ending = true;
   if (RaiseAbandoned()) Halt(kRunErrorUnhandled);
   const std::exception_ptr current = std::current_exception();
   const RunErrorRecord* run_error = RecordedRunError();
@@ -204,32 +221,18 @@ bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) 
 
 void ReportUnhandledError(const std::exception_ptr& Obj, const void* Addr, int FrameCount,
                           const void* const* Frame) {
-  TextOutStream& err = StdErr();
-  char address[16];
-  FormatAddress(Addr, address);
-  const std::string_view address_text(address, sizeof address);
-  if (!err.WriteLine({"An unhandled exception occurred at $", address_text, ":"})) return;
-
-  bool written = false;
-  if (!Obj) {
-    written = err.WriteLine({"Exception object is not a valid class."});
-  } else {
+  WriteReport(Addr, FrameCount, Frame, [&](TextOutStream& err) {
+    if (!Obj) return err.WriteLine({"Exception object is not a valid class."});
     try {
       std::rethrow_exception(Obj);
     } catch (const Exception& error) {
-      written = err.WriteLine({error.ClassName(), ": ", error.Message()});
+      return err.WriteLine({error.ClassName(), ": ", error.Message()});
     } catch (...) {
-      written = WriteForeignClassName([&](const char* name) {
+      return WriteForeignClassName([&](const char* name) {
         return err.WriteLine({"Exception object ", name, " is not of class Exception."});
       });
     }
-  }
-  if (!written || !err.WriteLine({"  $", address_text})) return;
-  for (int i = 0; i < FrameCount; ++i) {
-    FormatAddress(Frame[i], address);
-    if (!err.WriteLine({"  $", address_text})) return;
-  }
-  err.WriteLine({});
+  });
 }
 
 void SetUpErrorHooks() {
@@ -241,16 +244,27 @@ void SetUpErrorHooks() {
 void InstallUnhandledErrorHandler() noexcept { std::set_terminate(OnUnhandledError); }
 
 void Shutdown() noexcept {
-  // A second way out while the first is still under way (a fault while flushing or finalising,
-  // say) ends at once with the status already set.
   static bool shutting_down = false;
-  if (shutting_down) ::_exit(ExitCode);
+  if (shutting_down) EndNow(ExitCode);
   shutting_down = true;
   if (const RunErrorRecord* run_error = RecordedRunError()) WriteRunErrorReport(*run_error);
   StdOut().Flush();
   StdErr().Flush();
   ReleaseErrorObjects();
   ::_exit(ExitCode);  // exit_group: no exit handlers, nothing else runs
+}
+
+void EndWithFaultReport(int code, const void* address, const void* frame) noexcept {
+  if (g_ending) EndNow(kRunErrorUnhandled);
+  g_ending = true;
+  ExitCode = kRunErrorUnhandled;
+  const void* trace[kMaxBackTrace];
+  const int count = CaptureBackTraceChecked(frame, trace, kMaxBackTrace);
+  const RunErrorText text = RunErrorTextOf(code);
+  WriteReport(address, count, trace, [&](TextOutStream& err) {
+    return err.WriteLine({text.class_name, ": ", text.message != nullptr ? text.message : ""});
+  });
+  EndNow(kRunErrorUnhandled);
 }
 
 void Halt(int status) noexcept {

@@ -36,8 +36,20 @@ inline constexpr std::size_t kReadableNameCapacity = 256;
 bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) noexcept;
 
 // Ends the process: the run-time error report if one is recorded, flushing of standard output
-// and then standard error, finalisation, and exit_group with ExitCode.
+// and then standard error, finalisation, and exit_group with ExitCode. A second entry while the
+// first is under way (a fault while finalising, say, whose report has then been written) ends at
+// once with what the streams hold flushed.
 [[noreturn]] void Shutdown() noexcept;
+
+// Ends the process after a fault that cannot become an error: one that arrives while an error is
+// on its way to its handler, or inside the unwinder, or on a stack with no room left. Writes the
+// unhandled-error report of the fault's error (the class and message of run-time error `code`,
+// raised at `address`, the back trace from the frame record `frame` outward, each record read
+// only where the system says it is mapped) with no object made, no unwinder and nothing but
+// system calls; then flushes what the standard streams hold and ends with exit status 217, without
+// finalising. Signal-safe: the fault handler calls it on its own stack. When the process is
+// already reporting or ending, it writes no report of its own.
+[[noreturn]] void EndWithFaultReport(int code, const void* address, const void* frame) noexcept;
 
 // Sets ExitCode to `status` (255 if larger) and shuts down.
 [[noreturn]] void Halt(int status) noexcept;

@@ -70,8 +70,11 @@ bool TextOutStream::WriteLine(std::initializer_list<std::string_view> pieces) no
 
 bool TextOutStream::Flush() noexcept {
   if (failed_) return false;
-  if (used_ > 0 && !WriteAll(fd_, buffer_, used_)) failed_ = true;
+  // The buffer is emptied before its text goes out: a flush that a fault interrupts inside the
+  // write, followed by the flush of the way out, never hands the same text over twice.
+  const std::size_t size = used_;
   used_ = 0;
+  if (size > 0 && !WriteAll(fd_, buffer_, size)) failed_ = true;
   return !failed_;
 }
 

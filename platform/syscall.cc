@@ -1,6 +1,9 @@
 #include "platform/syscall.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 namespace launcher {
 
@@ -9,6 +12,18 @@ SysResult CloseDescriptor(int fd) noexcept {
   if (first.error != EINTR) return first;
   const SysResult again = Sys([&] { return ::close(fd); });
   return again.error == EBADF ? SysResult{} : again;
+}
+
+bool MemoryMapped(const void* address, std::size_t size) noexcept {
+  // mincore fails with ENOMEM for a range that holds an unmapped page; the range must start at a
+  // page boundary (the system's page size, read by the C library at start-up).
+  const auto page = static_cast<std::uintptr_t>(::getpagesize());
+  const auto first = reinterpret_cast<std::uintptr_t>(address);
+  const std::uintptr_t start = first & ~(page - 1);
+  const std::uintptr_t end = first + size;
+  unsigned char resident[2] = {};
+  if (size == 0 || end < first || end - start > sizeof resident * page) return false;
+  return Sys([&] { return ::mincore(reinterpret_cast<void*>(start), end - start, resident); }).Ok();
 }
 
 }  // namespace launcher

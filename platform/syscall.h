@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 
 namespace launcher {
 
@@ -38,5 +39,10 @@ SysResult Sys(Call&& call, Retry retry = Retry::kOnInterrupt) noexcept {
 // can only meet EBADF; the launcher is single-threaded, so nothing can have reused the number in
 // between, and that EBADF means the first call did its work.
 SysResult CloseDescriptor(int fd) noexcept;
+
+// Whether the `size` bytes at `address` lie in mapped memory, asked of the system, which answers
+// without faulting (readable or not: a page mapped without access counts as mapped). At most two
+// pages. Signal-safe.
+bool MemoryMapped(const void* address, std::size_t size) noexcept;
 
 }  // namespace launcher

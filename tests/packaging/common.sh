@@ -15,3 +15,16 @@ expect_not_found() {
   grep -qx 'EProcess: Executable not found: "java"' "$work/err" ||
     { cat "$work/err" >&2; fail "$what: its report"; }
 }
+
+# expect_check_usage CHECK WHAT: CHECK is launcher-check: --help shows its usage with status 0, and
+# an unknown option ends with status 2. WHAT names it in a failure.
+expect_check_usage() {
+  local check=$1 what=$2 status
+  "$check" --help | grep -qx 'Usage: launcher-check \[--timeout=SECONDS\] \[LAUNCHER\]' ||
+    fail "$what: no usage from --help"
+  set +e
+  "$check" --no-such-option >/dev/null 2>&1
+  status=$?
+  set -e
+  ((status == 2)) || fail "$what ended with $status for an unknown option, not 2"
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The manual page renders with man(1) into every section it should have, and names each line 2
-# of the failure report and each text of java's in the README's tables.
+# of the failure report and each text of java's in the README's tables; launcher-check's page
+# renders into its sections and describes each of its exit statuses.
 # usage: man_page.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
@@ -32,4 +33,17 @@ grep -qF -- 'EProcess: Executable not found: "' <<<"$flat" || fail "no Executabl
 for variable in PATH JDK_JAVA_OPTIONS; do
   grep -qE -- "^$variable( |$)" <<<"$flat" || fail "ENVIRONMENT does not describe $variable"
 done
-echo "the manual page: all sections, and the $count texts of the README"
+
+check_page=$(LC_ALL=C MANWIDTH=2000 MANPAGER=cat man -l "$source_dir/doc/launcher-check.1" 2>&1) ||
+  fail "man -l launcher-check.1 failed: $check_page"
+check_flat=$(sed 's/[[:space:]]\{1,\}/ /g; s/^ //; s/ $//' <<<"$check_page")
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT EXAMPLES "SEE ALSO"; do
+  grep -qx -- "$section" <<<"$check_flat" || fail "launcher-check.1: no section $section"
+done
+grep -qx -- "launcher-check - tell why the launcher would not start the Java application" \
+  <<<"$check_flat" || fail "launcher-check.1: NAME line"
+for status in 0 1 2 217; do
+  grep -qE -- "^$status( |$)" <<<"$check_flat" || fail "launcher-check.1: exit status $status"
+done
+grep -qF -- "--timeout=SECONDS" <<<"$check_flat" || fail "launcher-check.1: no --timeout"
+echo "the manual pages: all sections, the $count texts of the README, launcher-check's statuses"

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The release archive: its name, its members and their modes, owners and times, the stripped
-# launcher, SHA256SUMS and the archive's own .sha256; two packs from different directories, at
-# different times and under different umasks, give the same bytes.
-# usage: release_archive.sh SOURCE_DIR LAUNCHER STRIP VERSION PROCESSOR
+# launcher and launcher-check, SHA256SUMS and the archive's own .sha256; two packs from different
+# directories, at different times and under different umasks, give the same bytes.
+# usage: release_archive.sh SOURCE_DIR LAUNCHER CHECK STRIP VERSION PROCESSOR
 set -euo pipefail
-source_dir=$1 launcher=$2 strip=$3 version=$4 processor=$5
+source_dir=$1 launcher=$2 check=$3 strip=$4 version=$5 processor=$6
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 work=$(mktemp -d)
@@ -14,7 +14,8 @@ top=launcher-$version
 pack() {  # OUTPUT UMASK
   mkdir -p "$1"
   (umask "$2" && cd "$1" && "$source_dir/packaging/pack-release.sh" --source "$source_dir" \
-    --launcher "$launcher" --strip "$strip" --name "$name" --top "$top" --output "$1") >/dev/null
+    --launcher "$launcher" --check "$check" --strip "$strip" --name "$name" --top "$top" \
+    --output "$1") >/dev/null
 }
 pack "$work/first" 022
 sleep 1.1  # a second later, so that any time taken from the clock would differ
@@ -44,6 +45,8 @@ expected="drwxr-xr-x 0/0 $when $top/
 -rw-r--r-- 0/0 $when $top/init.ini.example
 -rw-r--r-- 0/0 $when $top/init.ini.example.txt
 -rwxr-xr-x 0/0 $when $top/launcher
+-rwxr-xr-x 0/0 $when $top/launcher-check
+-rw-r--r-- 0/0 $when $top/launcher-check.1
 -rw-r--r-- 0/0 $when $top/launcher.1"
 [[ $listing == "$expected" ]] || fail "members:
 $listing
@@ -54,13 +57,18 @@ tar -xzf "$archive" -C "$work"
 dir=$work/$top
 (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 [[ $(cut -d' ' -f3 "$dir/SHA256SUMS" | sort | tr '\n' ' ') == \
-   "README.md init.ini.example init.ini.example.txt launcher launcher.1 " ]] ||
+   "README.md init.ini.example init.ini.example.txt launcher launcher-check launcher-check.1 launcher.1 " ]] ||
   fail "SHA256SUMS lists: $(cut -d' ' -f3 "$dir/SHA256SUMS")"
 cmp -s "$source_dir/doc/launcher.1" "$dir/launcher.1" || fail "launcher.1 differs from doc/"
+cmp -s "$source_dir/doc/launcher-check.1" "$dir/launcher-check.1" ||
+  fail "launcher-check.1 differs from doc/"
 cmp -s "$source_dir/README.md" "$dir/README.md" || fail "README.md differs"
 [[ $(wc -l <"$dir/init.ini.example") == 4 ]] || fail "init.ini.example has not four lines"
-readelf -S "$dir/launcher" | grep -qE '\.(symtab|debug_)' && fail "the launcher is not stripped"
-readelf -n "$dir/launcher" | grep -q "Build ID" || fail "the launcher lost its build ID"
+for program in launcher launcher-check; do
+  readelf -S "$dir/$program" | grep -qE '\.(symtab|debug_)' && fail "$program is not stripped"
+  readelf -n "$dir/$program" | grep -q "Build ID" || fail "$program lost its build ID"
+done
 # The packed launcher is the built one, stripped: it behaves like it.
 expect_not_found "$dir/launcher" "$work/run" "the packed launcher"
+expect_check_usage "$dir/launcher-check" "the packed launcher-check"
 echo "release archive: $name.tar.gz, $(stat -c %s "$archive") bytes, the same from two packs"

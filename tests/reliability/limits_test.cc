@@ -1,6 +1,6 @@
 // The launcher under resource limits and started in a hostile state: a small address space with
-// an endless first line, no process left to fork, no descriptor left to open init.ini, standard
-// descriptors closed, SIGCHLD ignored.
+// an endless first line, no process left to fork, a stack of a few kilobytes, no descriptor left
+// to open init.ini, standard descriptors closed, SIGCHLD ignored.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -24,6 +24,7 @@ using e2e::JavaRecord;
 using e2e::OrphanWatch;
 using e2e::RunOptions;
 using e2e::RunResult;
+using e2e::RunUnderStrace;
 
 class Limits : public testing::Test {
  protected:
@@ -116,6 +117,58 @@ TEST_F(Limits, ProcessLimitMakesTheForkFail) {
   EXPECT_EQ(result.out, "");
   ExpectFailureReport(result.err, "EProcess: Failed to Fork process");
   EXPECT_FALSE(e2e::ReadJavaRecord(app.record).present);
+}
+
+// A stack limit of a few kilobytes: the stack overflows somewhere along the way, at a place that
+// moves with the address-space layout from run to run, or the launch gets through. Once the
+// launcher's fault handlers are in place (the last of them is SIGILL's), an overflow ends in the
+// failure report and 217, written on the handlers' own stack, never in the signal. Before that nothing can handle a fault: the kernel may find no room for the
+// arguments when it starts the program, or the C library's start-up may overflow; those runs are
+// counted apart.
+TEST_F(Limits, TinyStackEndsInTheReportOrTheLaunchNeverInTheSignal) {
+  if (LAUNCHER_SANITIZED) {
+    GTEST_SKIP() << "the sanitizers' run-time needs more stack than this before the launcher runs";
+  }
+  if (e2e::kUnderEmulation) {
+    GTEST_SKIP() << "the limit would bind qemu-user's own stack, not the emulated launcher's";
+  }
+  const std::string prlimit = e2e::FindTool("prlimit", e2e::kSystemToolPath);
+  ASSERT_FALSE(prlimit.empty()) << "prlimit (package util-linux) is needed";
+  const std::string strace = e2e::FindTool("strace", e2e::kSystemToolPath);
+  if (strace.empty()) GTEST_SKIP() << "strace is not installed";
+  const std::string trace = app.dir / "trace";
+  int launched = 0;
+  int reported = 0;
+  int before_the_launcher = 0;
+  for (int run = 0; run < 32; ++run) {
+    const std::string limit = std::to_string((9 + run % 4) * 1024);
+    SCOPED_TRACE("stack limit " + limit + ", run " + std::to_string(run));
+    RunOptions run_options = options;
+    run_options.argv = {prlimit, "--stack=" + limit, "--", app.launcher};
+    const RunResult result =
+        RunUnderStrace(strace, {"-e", "trace=rt_sigaction"}, trace, prlimit, run_options);
+    ASSERT_FALSE(result.timed_out);
+    if (e2e::ReadFile(trace).find("rt_sigaction(SIGILL,") == std::string::npos) {
+      ++before_the_launcher;
+      continue;
+    }
+    ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+    EXPECT_EQ(result.out, "");
+    if (result.exit_code == 217) {
+      ExpectFailureReport(result.err, "EAccessViolation: Access violation");
+      ++reported;
+    } else {
+      // Java inherits the limit too, and may die of it: the launcher's status is 0 all the same.
+      EXPECT_EQ(result.exit_code, 0) << result.err;
+      EXPECT_EQ(result.err, "");
+      ++launched;
+    }
+  }
+  EXPECT_TRUE(orphans.TakeLeftovers().empty()) << "a process was left behind";
+  EXPECT_GT(launched + reported, 0) << "no run got as far as the launcher's own code";
+  RecordProperty("launched", launched);
+  RecordProperty("overflow_reported", reported);
+  RecordProperty("ended_before_the_launcher", before_the_launcher);
 }
 
 TEST_F(Limits, DescriptorLimitAtTheOpenLetsTheLaunchGoAhead) {

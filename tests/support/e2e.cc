@@ -240,6 +240,8 @@ JavaRecord ReadJavaRecord(const std::string& path) {
       record.blocked.push_back(value);
     else if (key == "pgrp")
       record.pgrp = value;
+    else if (key == "altstack")
+      record.altstack = value;
     else if (key == "exe")
       record.exe = value;
   }

@@ -105,6 +105,7 @@ struct JavaRecord {
   std::vector<std::string> signals;  // "<number> ignore|handler"
   std::vector<std::string> blocked;
   std::string pgrp;
+  std::string altstack;  // "disabled" or "enabled"
   std::string exe;  // the program file that ran ("/proc/self/exe")
 };
 JavaRecord ReadJavaRecord(const std::string& path);

@@ -7,6 +7,7 @@
 //   sig       each signal that is not at its default action: "<number> ignore|handler"
 //   blocked   each blocked signal number
 //   pgrp      "<own process group> <foreground process group of descriptor 0 or -1>"
+//   altstack  the alternate signal stack: "disabled", or "enabled" when one is in place
 //   exe       the program file that runs (the target of "/proc/self/exe")
 // Then it behaves as the environment asks: FAKE_JAVA_OUT (text written to standard output),
 // FAKE_JAVA_SLEEP_MS (sleep), FAKE_JAVA_SIGNAL (raise that signal with its default action),
@@ -185,6 +186,9 @@ int main(int argc, char** argv) {
       if (sigismember(&blocked, sig) == 1) add("blocked", std::to_string(sig));
     }
     add("pgrp", std::to_string(getpgrp()) + " " + std::to_string(tcgetpgrp(0)));
+    stack_t alternate{};
+    sigaltstack(nullptr, &alternate);
+    add("altstack", (alternate.ss_flags & SS_DISABLE) != 0 ? "disabled" : "enabled");
     add("pid", std::to_string(getpid()));
     char exe[PATH_MAX + 1] = {};
     if (readlink("/proc/self/exe", exe, PATH_MAX) > 0) add("exe", Escape(exe));
