@@ -18,9 +18,12 @@ cmp -s "$launcher" "$prefix/bin/launcher" || fail "bin/launcher is not the built
 for file in share/man/man1/launcher.1 share/doc/launcher/README.md \
     share/doc/launcher/init.ini.example share/doc/launcher/init.ini.example.txt \
     share/doc/launcher/examples/demo/app/Main.java \
-    share/doc/launcher/examples/javafx/hello/HelloFx.java; do
+    share/doc/launcher/examples/javafx/hello/HelloFx.java \
+    share/doc/launcher/examples/bundle/app/bundle/app/BundleApp.java; do
   [[ -f $prefix/$file && -s $prefix/$file ]] || fail "no $file"
 done
+[[ -x $prefix/share/doc/launcher/examples/bundle/make-bundle.sh ]] ||
+  fail "share/doc/launcher/examples/bundle/make-bundle.sh is not executable"
 # man finds the installed page by name below the prefix.
 LC_ALL=C MANPAGER=cat man -M "$prefix/share/man" launcher 2>/dev/null | grep -q "^NAME" ||
   fail "man -M PREFIX/share/man launcher does not show the page"
