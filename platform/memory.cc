@@ -37,8 +37,8 @@ constexpr std::size_t kNoAlignment = 0;
 
 // Each throwing form takes its own return address and frame, so that the error names the code
 // that asked for the memory, not another form of `new`.
-#define LAUNCHER_ALLOCATE_OR_RAISE(size, alignment)                               \
-  if (void* block = Allocate(size, alignment)) return block;                      \
+#define LAUNCHER_ALLOCATE_OR_RAISE(size, alignment)          \
+  if (void* block = Allocate(size, alignment)) return block; \
   OutOfMemory(__builtin_return_address(0), __builtin_frame_address(0))
 
 void* operator new(std::size_t size) { LAUNCHER_ALLOCATE_OR_RAISE(size, kNoAlignment); }
@@ -61,8 +61,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
   return Allocate(size, static_cast<std::size_t>(alignment));
 }
-void* operator new[](std::size_t size, std::align_val_t alignment,
-                     const std::nothrow_t&) noexcept {
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
   return Allocate(size, static_cast<std::size_t>(alignment));
 }
 

@@ -104,10 +104,8 @@ struct NothrowForm {
 const NothrowForm kNothrowForms[] = {
     {"new", [](std::size_t size) { return ::operator new(size, std::nothrow); }},
     {"new[]", [](std::size_t size) { return ::operator new[](size, std::nothrow); }},
-    {"aligned new",
-     [](std::size_t size) { return ::operator new(size, kWide, std::nothrow); }},
-    {"aligned new[]",
-     [](std::size_t size) { return ::operator new[](size, kWide, std::nothrow); }},
+    {"aligned new", [](std::size_t size) { return ::operator new(size, kWide, std::nothrow); }},
+    {"aligned new[]", [](std::size_t size) { return ::operator new[](size, kWide, std::nothrow); }},
 };
 
 // Without memory the nothrow forms give null and raise nothing: no error, and no raise record.
@@ -141,8 +139,8 @@ TEST(MemoryBlocksTest, EveryFormGivesAnAlignedBlockThatItsDeleteTakesBack) {
     void* array = ::operator new[](size);
     std::memset(array, 0xA5, size);
     ::operator delete[](array);
-    for (const std::size_t alignment : {std::size_t{1}, std::size_t{8}, std::size_t{64},
-                                        std::size_t{4096}}) {
+    for (const std::size_t alignment :
+         {std::size_t{1}, std::size_t{8}, std::size_t{64}, std::size_t{4096}}) {
       SCOPED_TRACE(testing::Message() << "aligned to " << alignment);
       const auto wanted = std::align_val_t{alignment};
       void* aligned = ::operator new(size, wanted);

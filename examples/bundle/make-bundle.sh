@@ -10,9 +10,10 @@
 #   init.ini                   runtime / modules / javafx.controls,bundle.words / bundle.app.BundleApp
 #   bundle-app.desktop         a desktop entry: Path= this directory, Exec= its launcher
 #
-# Lines 1 and 2 of init.ini are relative, and the launcher resolves them against its working
-# directory: the bundle works wherever it lies, started from its own directory (the desktop
-# entry's Path=). Nothing in it names the place where it was made, except the desktop entry.
+# Lines 1 and 2 of init.ini are relative to the working directory: the launcher looks for
+# runtime/bin/java there, and java for the module path. The bundle works wherever it lies,
+# started from its own directory (the desktop entry's Path=); nothing in it names the place
+# where it was made, except the desktop entry.
 #
 # usage: make-bundle.sh --launcher FILE --jdk DIR --openjfx DIR --jni DIR --output DIR
 #   --jdk      the JDK whose javac, jar and jlink are used, and whose modules go into the runtime
