@@ -28,13 +28,12 @@ if(NOT LAUNCHER_JAVAC OR NOT LAUNCHER_OPENJFX_LIB)
   set(LAUNCHER_BUNDLE_MISSING "javac or the JavaFX modules (Debian: openjfx) not found")
 elseif(NOT LAUNCHER_OPENJFX_JNI)
   # Debian 12 builds libopenjfx-jni for amd64 alone.
-  set(LAUNCHER_BUNDLE_MISSING
-      "JavaFX's native libraries for ${CMAKE_SYSTEM_PROCESSOR} not found in "
-      "/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/jni (Debian 12 has libopenjfx-jni for amd64 only)")
+  string(CONCAT LAUNCHER_BUNDLE_MISSING
+         "JavaFX's native libraries for ${CMAKE_SYSTEM_PROCESSOR} not found in "
+         "/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/jni (Debian 12 has libopenjfx-jni for amd64 only)")
 elseif(CMAKE_CROSSCOMPILING)
   set(LAUNCHER_BUNDLE_MISSING
       "jlink makes a runtime for the processor of the JDK that runs it, not the cross build's")
 else()
   set(LAUNCHER_BUNDLE_MISSING "")
 endif()
-string(JOIN "" LAUNCHER_BUNDLE_MISSING ${LAUNCHER_BUNDLE_MISSING})
