@@ -24,8 +24,8 @@ void* Allocate(std::size_t size, std::size_t alignment) noexcept {
   return posix_memalign(&block, std::max(alignment, sizeof(void*)), size) == 0 ? block : nullptr;
 }
 
-// Raises the out-of-memory error at `caller`, the return address of the `new` that failed, with
-// the back trace starting at `frame`, the frame of that `new`.
+// Raises the out-of-memory error at `caller`, the return address of the `new` that failed. `frame`
+// is that `new`'s own frame, whose record links to its caller's, where the back trace starts.
 [[noreturn]] void OutOfMemory(const void* caller, const void* frame) {
   launcher::HandleRunError(launcher::kRunErrorOutOfMemory, caller,
                            *static_cast<const void* const*>(frame));
