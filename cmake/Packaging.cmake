@@ -14,7 +14,8 @@ install(TARGETS launcher launcher-check RUNTIME DESTINATION ${CMAKE_INSTALL_BIND
 install(FILES doc/launcher.1 doc/launcher-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md packaging/init.ini.example packaging/init.ini.example.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The examples keep their modes: examples/bundle/make-bundle.sh stays executable.
+install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR} USE_SOURCE_PERMISSIONS)
 
 set(LAUNCHER_ARCHIVE_NAME launcher-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
 if(NOT CMAKE_STRIP)

@@ -21,9 +21,12 @@ for file in share/man/man1/launcher.1 share/man/man1/launcher-check.1 \
     share/doc/launcher/README.md \
     share/doc/launcher/init.ini.example share/doc/launcher/init.ini.example.txt \
     share/doc/launcher/examples/demo/app/Main.java \
-    share/doc/launcher/examples/javafx/hello/HelloFx.java; do
+    share/doc/launcher/examples/javafx/hello/HelloFx.java \
+    share/doc/launcher/examples/bundle/app/bundle/app/BundleApp.java; do
   [[ -f $prefix/$file && -s $prefix/$file ]] || fail "no $file"
 done
+[[ -x $prefix/share/doc/launcher/examples/bundle/make-bundle.sh ]] ||
+  fail "share/doc/launcher/examples/bundle/make-bundle.sh is not executable"
 # man finds the installed page by name below the prefix.
 for page in launcher launcher-check; do
   LC_ALL=C MANPAGER=cat man -M "$prefix/share/man" "$page" 2>/dev/null | grep -q "^NAME" ||

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The release archive: its name, its members and their modes, owners and times, the stripped
-# launcher and launcher-check, SHA256SUMS and the archive's own .sha256; two packs from different
-# directories, at different times and under different umasks, give the same bytes.
+# launcher and launcher-check, SHA256SUMS and the archive's own .sha256. Two packs give the same
+# bytes from different directories, at different times, under different umasks, into an output
+# directory with the set-group-ID bit and with GZIP and TAR_OPTIONS in the environment. The release
+# time is the last commit's of a checkout of its own, or SOURCE_DATE_EPOCH; packing stops when
+# neither can be had.
 # usage: release_archive.sh SOURCE_DIR LAUNCHER CHECK STRIP VERSION PROCESSOR
 set -euo pipefail
 source_dir=$1 launcher=$2 check=$3 strip=$4 version=$5 processor=$6
@@ -11,15 +14,31 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 name=launcher-$version-linux-$processor
 top=launcher-$version
-pack() {  # OUTPUT UMASK
-  mkdir -p "$1"
-  (umask "$2" && cd "$1" && "$source_dir/packaging/pack-release.sh" --source "$source_dir" \
-    --launcher "$launcher" --check "$check" --strip "$strip" --name "$name" --top "$top" \
-    --output "$1") >/dev/null
+
+# The release time of SOURCE_DIR: SOURCE_DATE_EPOCH, else its last commit's; a source tree that
+# has neither is packed with a time of the test's own.
+if [[ -z ${SOURCE_DATE_EPOCH:-} && $(git -C "$source_dir" rev-parse --show-toplevel 2>/dev/null) \
+      == "$(cd "$source_dir" && pwd -P)" ]]; then
+  expected_epoch=$(git -C "$source_dir" log -1 --format=%ct)
+else
+  export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1600000000}
+  expected_epoch=$SOURCE_DATE_EPOCH
+fi
+
+pack() {  # SOURCE OUTPUT UMASK [ENV ARGUMENT...]: packs SOURCE into OUTPUT, the environment changed
+  local source=$1 output=$2 mask=$3          # as env(1) changes it (VARIABLE=VALUE, -u VARIABLE)
+  shift 3
+  mkdir -p "$output"
+  (umask "$mask" && cd "$output" && env "$@" "$source_dir/packaging/pack-release.sh" \
+    --source "$source" --launcher "$launcher" --check "$check" --strip "$strip" --name "$name" \
+    --top "$top" --output "$output") >/dev/null
 }
-pack "$work/first" 022
+pack "$source_dir" "$work/first" 022
 sleep 1.1  # a second later, so that any time taken from the clock would differ
-pack "$work/second/deeper" 077
+mkdir -p "$work/second"
+chmod g+s "$work/second"  # inherited by the directories made below it
+pack "$source_dir" "$work/second/deeper" 077 GZIP=--rsyncable TAR_OPTIONS=--mode=go+w
+[[ $(stat -c %A "$work/second/deeper") == d*s* ]] || fail "the output directory is not set-group-ID"
 
 archive=$work/first/$name.tar.gz
 [[ -f $archive ]] || fail "no $name.tar.gz"
@@ -31,12 +50,6 @@ gzip -t "$archive" || fail "not a gzip file"
 ls "$work/first" | grep -q staging && fail "the staging directory was left behind"
 
 # The members, their modes and owners (tar tv: mode owner/group size date time name).
-expected_epoch=${SOURCE_DATE_EPOCH:-}
-if [[ -z $expected_epoch ]] && git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
-  expected_epoch=$(git -C "$source_dir" log -1 --format=%ct)
-elif [[ -z $expected_epoch ]]; then
-  expected_epoch=$(stat -c %Y "$source_dir/CMakeLists.txt")
-fi
 listing=$(TZ=UTC tar -tvzf "$archive" --full-time | awk '{ print $1, $2, $4 " " $5, $6 }')
 when=$(TZ=UTC date -d "@$expected_epoch" '+%F %T')
 expected="drwxr-xr-x 0/0 $when $top/
@@ -71,4 +84,66 @@ done
 # The packed launcher is the built one, stripped: it behaves like it.
 expect_not_found "$dir/launcher" "$work/run" "the packed launcher"
 expect_check_usage "$dir/launcher-check" "the packed launcher-check"
+# The release time, from source trees of the packed files: a checkout of its own committed at a
+# known time gives that time; the same files inside another repository, outside any, or in a
+# checkout that git refuses to read (owned by another user) give none, and packing stops unless
+# SOURCE_DATE_EPOCH is given.
+make_tree() {  # DIR: the files the archive is made of, below DIR
+  mkdir -p "$1/doc" "$1/packaging"
+  cp "$source_dir/README.md" "$1/"
+  cp "$source_dir/doc/launcher.1" "$source_dir/doc/launcher-check.1" "$1/doc/"
+  cp "$source_dir/packaging/init.ini.example" "$source_dir/packaging/init.ini.example.txt" \
+    "$1/packaging/"
+}
+commit() {  # DIR TIME: commits everything in DIR, as of TIME
+  git -C "$1" add -A
+  GIT_COMMITTER_DATE="@$2 +0000" git -C "$1" -c user.name=test -c user.email=test@localhost \
+    commit -q --date="@$2 +0000" -m "at $2"
+}
+expect_refused() {  # SOURCE WHAT PATTERN [ENV ARGUMENT...]: packing stops, saying PATTERN
+  local source=$1 what=$2 pattern=$3 status=0
+  shift 3
+  rm -rf "$work/refused"
+  pack "$source" "$work/refused" 022 "$@" 2>"$work/refused.err" || status=$?
+  ((status == 1)) || fail "$what: packing ended with $status, not 1"
+  grep -q -- "$pattern" "$work/refused.err" ||
+    { cat "$work/refused.err" >&2; fail "$what: the message does not say \"$pattern\""; }
+  [[ ! -e $work/refused/$name.tar.gz ]] || fail "$what: an archive was packed all the same"
+}
+time_of() {  # ARCHIVE: the time of its members, in seconds since 1970
+  TZ=UTC date -d "$(TZ=UTC tar -tvzf "$1" --full-time | awk 'NR == 1 { print $4 " " $5 }')" +%s
+}
+asks_for_time="no release time: .*give the release time as SOURCE_DATE_EPOCH"
+commit_time=1500000000
+
+make_tree "$work/checkout"
+git init -q "$work/checkout"
+commit "$work/checkout" "$commit_time"
+pack "$work/checkout" "$work/from-checkout" 022 -u SOURCE_DATE_EPOCH
+[[ $(time_of "$work/from-checkout/$name.tar.gz") == "$commit_time" ]] ||
+  fail "a checkout of its own: the time is not its last commit's"
+
+make_tree "$work/outer/vendor/launcher"
+git init -q "$work/outer"
+commit "$work/outer" 1400000000
+expect_refused "$work/outer/vendor/launcher" "a source tree inside another repository" \
+  "$asks_for_time" -u SOURCE_DATE_EPOCH
+pack "$work/outer/vendor/launcher" "$work/given-time" 022 SOURCE_DATE_EPOCH="$commit_time"
+cmp "$work/from-checkout/$name.tar.gz" "$work/given-time/$name.tar.gz" ||
+  fail "SOURCE_DATE_EPOCH of the commit's time does not give the checkout's archive"
+
+make_tree "$work/plain"
+expect_refused "$work/plain" "a source tree outside any repository" "$asks_for_time" \
+  -u SOURCE_DATE_EPOCH
+expect_refused "$work/plain" "a malformed SOURCE_DATE_EPOCH" \
+  'SOURCE_DATE_EPOCH is not a time in seconds since 1970: "yesterday"' SOURCE_DATE_EPOCH=yesterday
+
+if ((EUID == 0)); then
+  chown -R 65534:65534 "$work/checkout"
+  expect_refused "$work/checkout" "a checkout owned by another user" \
+    "no release time: git cannot read .*dubious ownership.*SOURCE_DATE_EPOCH" -u SOURCE_DATE_EPOCH
+else
+  echo "release archive: not run as root, so no checkout of another user is tried"
+fi
+
 echo "release archive: $name.tar.gz, $(stat -c %s "$archive") bytes, the same from two packs"

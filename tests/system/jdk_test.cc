@@ -211,6 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Error: --module-path requires module path specification\n"},
                       Incomplete{"EmptyLines", "\n\n\n\n",
                                  "Error: --module-path requires module path specification\n"},
+                      Incomplete{"NoModulePath", "{H}\n\napp.greeting\nMain\n",
+                                 "Error: --module-path requires module path specification\n"},
                       Incomplete{"NoModules", "{H}\n{M}\n\nMain\n",
                                  "Error: --add-modules requires modules to be specified\n"},
                       Incomplete{"NoMainClass", "{H}\n{M}\napp.greeting\n",
@@ -221,7 +223,11 @@ INSTANTIATE_TEST_SUITE_P(
                                  "java.lang.module.FindException: Module app.greting not found\n"},
                       Incomplete{"UnknownMainClass", "{H}\n{M}\napp.greeting\nMian\n",
                                  "Error: Could not find or load main class Mian\n"
-                                 "Caused by: java.lang.ClassNotFoundException: Mian\n"}),
+                                 "Caused by: java.lang.ClassNotFoundException: Mian\n"},
+                      // The blank is part of the class name, and invisible in the message.
+                      Incomplete{"BlankAfterMainClass", "{H}\n{M}\napp.greeting\nMain \n",
+                                 "Error: Could not find or load main class Main \n"
+                                 "Caused by: java.lang.ClassNotFoundException: Main \n"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
