@@ -349,9 +349,8 @@ void Check::ShowLineEnds() const {
 }
 
 void Check::LookUpJava() {
-  // A name that holds a NUL byte names no file the system can find.
-  java_found_ = java_executable_.view().find('\0') == std::string_view::npos &&
-                FindProgram(java_executable_.c_str(), java_path_);
+  // The same lookup as the launcher's: it finds nothing for a name that holds a NUL byte.
+  java_found_ = FindProgram(java_executable_.view(), java_path_);
   java_runs_ = java_found_ && Executable(java_path_.c_str());
   for (const ByteString& argument : arguments_) {
     if (Received(argument).size() > MaxArgument()) java_runs_ = false;
@@ -621,7 +620,7 @@ void Check::CheckJavaHome() {
   const std::string installed = InstalledJavas();
   if (!java_found_) {
     Fail(Stage::kLookup,
-         "EProcess: Executable not found: \"" + std::string(java_executable_.c_str()) + "\"");
+         "EProcess: Executable not found: \"" + std::string(java_executable_.view()) + "\"");
   }
   if (home.empty()) {
     if (!java_found_) {

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,8 +18,7 @@ extern "C" char** environ;
 namespace launcher {
 namespace {
 
-// What went wrong in the child before the program started; written by the child into the
-// launcher's memory, which it shares until it has started the program or ended.
+// What went wrong in the child before the program started.
 enum class ChildStage : int { kNone, kChangeDirectory, kExecute };
 
 struct ChildFailure {
@@ -26,10 +26,60 @@ struct ChildFailure {
   int error = 0;
 };
 
+// The way the child's failure reaches the launcher whether or not the child shares its memory:
+// vfork lets it share, but where vfork behaves as fork (an emulator such as qemu-user, some
+// sandboxes) a record left in memory is lost. Both ends are close-on-exec, so the start of the
+// program closes the child's copy and the launcher reads the end of the pipe: the program started.
+// The program inherits no end of it. When no pipe can be made (the descriptor limit), the shared
+// record alone carries the failure, as vfork allows.
+class ChildFailurePipe {
+ public:
+  ChildFailurePipe() noexcept {
+    int ends[2];
+    if (Sys([&] { return ::pipe2(ends, O_CLOEXEC); }).Ok()) {
+      read_end_ = ends[0];
+      write_end_ = ends[1];
+    }
+  }
+  ChildFailurePipe(const ChildFailurePipe&) = delete;
+  ChildFailurePipe& operator=(const ChildFailurePipe&) = delete;
+  ~ChildFailurePipe() { Close(); }
+
+  // The child's end, or -1 when there is no pipe.
+  int write_end() const noexcept { return write_end_; }
+
+  // In the launcher, after the child was created (or could not be): closes the launcher's copy of
+  // the write end, so the read ends once the child has started the program or ended, reads what
+  // the child reported, and closes the pipe. Nothing is reported when there is no pipe, the
+  // program started, or the read failed.
+  ChildFailure Receive() noexcept {
+    ChildFailure failure;
+    if (read_end_ < 0) return failure;
+    CloseDescriptor(write_end_);
+    write_end_ = -1;
+    // The child writes the record with one write, which a pipe keeps whole (it is below PIPE_BUF).
+    const SysResult got = Sys([&] { return ::read(read_end_, &failure, sizeof failure); });
+    Close();
+    if (got.value != static_cast<long>(sizeof failure)) return ChildFailure{};
+    return failure;
+  }
+
+ private:
+  void Close() noexcept {
+    if (read_end_ >= 0) CloseDescriptor(read_end_);
+    if (write_end_ >= 0) CloseDescriptor(write_end_);
+    read_end_ = -1;
+    write_end_ = -1;
+  }
+
+  int read_end_ = -1;
+  int write_end_ = -1;
+};
+
 // In the child, before the program starts: every signal that has a handler in the launcher gets
-// its default action back. The child shares the launcher's memory until the program has started,
-// so a handler of the launcher's that ran there (a fault handler, say) would raise, report and
-// end on the launcher's own state. Ignored signals stay ignored, as execve keeps them.
+// its default action back. The child may share the launcher's memory until the program has
+// started, so a handler of the launcher's that ran there (a fault handler, say) would raise,
+// report and end on the launcher's own state. Ignored signals stay ignored, as execve keeps them.
 void ResetCaughtSignals() noexcept {
   struct sigaction action {};
   for (int signal = 1; signal < NSIG; ++signal) {
@@ -42,9 +92,24 @@ void ResetCaughtSignals() noexcept {
   }
 }
 
+// In the child: reports why the program was not started, into the launcher's memory (shared
+// under vfork) and through the pipe when there is one (`failure_pipe` is its write end, or -1),
+// and ends the child with 127. Async-signal-safe.
+[[noreturn]] void FailInChild(ChildStage stage, int error, volatile ChildFailure* shared,
+                              int failure_pipe) noexcept {
+  shared->error = error;
+  shared->stage = stage;
+  if (failure_pipe >= 0) {
+    const ChildFailure failure{stage, error};
+    Sys([&] { return ::write(failure_pipe, &failure, sizeof failure); });
+  }
+  ::_exit(127);
+}
+
 // Creates the child with vfork: the launcher is suspended until the child has started the
-// program or ended, and the child shares its memory until then, so it reports a failure by
-// storing it in `failure` and touches nothing else. Only async-signal-safe calls, no allocation.
+// program or ended, and the child may share its memory until then, so it touches nothing but
+// the record of its failure (`failure`, and the pipe `failure_pipe` when not -1). Only
+// async-signal-safe calls, no allocation.
 //
 // Every signal is blocked from before the child's creation until the launcher goes on, so no
 // handler of the launcher's can run in the child; the child sets the caught signals back to their
@@ -52,7 +117,8 @@ void ResetCaughtSignals() noexcept {
 // child in that last moment finds the default action: it ends the child, never the launcher.
 // Returns the child's process ID, or -1 when no child could be created.
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
-                                   const char* directory, volatile ChildFailure* failure) noexcept {
+                                   const char* directory, volatile ChildFailure* failure,
+                                   int failure_pipe) noexcept {
   sigset_t all;
   sigset_t launcher_mask;
   sigfillset(&all);
@@ -65,16 +131,12 @@ LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* co
     if (directory != nullptr) {
       const SysResult changed = Sys([&] { return ::chdir(directory); });
       if (!changed.Ok()) {
-        failure->error = changed.error;
-        failure->stage = ChildStage::kChangeDirectory;
-        ::_exit(127);
+        FailInChild(ChildStage::kChangeDirectory, changed.error, failure, failure_pipe);
       }
     }
     Sys([&] { return ::sigprocmask(SIG_SETMASK, &launcher_mask, nullptr); });
     const SysResult executed = Sys([&] { return ::execve(path, argv, envp); });
-    failure->error = executed.error;
-    failure->stage = ChildStage::kExecute;
-    ::_exit(127);
+    FailInChild(ChildStage::kExecute, executed.error, failure, failure_pipe);
   }
   Sys([&] { return ::sigprocmask(SIG_SETMASK, &launcher_mask, nullptr); });
   return pid;
@@ -124,14 +186,18 @@ bool ProgramExists(const char* name) noexcept {
   return !queried.Ok() || !S_ISDIR(status.st_mode);
 }
 
-bool FindProgram(const char* name, ByteString& path) {
-  if (ProgramExists(name)) {
-    path = ByteString(name);
+bool FindProgram(std::string_view name, ByteString& path) {
+  // A name with a NUL byte would reach the system cut at the NUL: that is another program.
+  if (name.find('\0') != std::string_view::npos) return false;
+  // Such a name cannot be opened, alone or at the end of a candidate (see ProgramExists); leaving
+  // at once spares a copy of a name that may be as long as memory allows.
+  if (name.size() >= PATH_MAX) return false;
+  ByteString candidate(name);
+  if (ProgramExists(candidate.c_str())) {
+    path = std::move(candidate);
     return true;
   }
   const char* search = FindVariable(environ, "PATH");
-  const std::string_view name_view(name);
-  ByteString candidate;
   for (std::string_view rest = search != nullptr ? search : ""; !rest.empty();) {
     const std::size_t colon = rest.find(':');
     const std::string_view element = rest.substr(0, colon);
@@ -140,8 +206,8 @@ bool FindProgram(const char* name, ByteString& path) {
     candidate.Clear();
     for (char byte : element) candidate.Append(byte == '\\' ? '/' : byte);
     if (candidate.back() != '/') candidate.Append('/');
-    if (candidate.size() + name_view.size() >= PATH_MAX) continue;  // see ProgramExists
-    candidate.Append(name_view);
+    if (candidate.size() + name.size() >= PATH_MAX) continue;  // see ProgramExists
+    candidate.Append(name);
     if (ProgramExists(candidate.c_str())) {
       path = std::move(candidate);
       return true;
@@ -155,18 +221,22 @@ void TProcess::Execute() {
   if (!environment_.empty()) environment = TextVector(nullptr, environment_);
   if (executable_.empty()) RaiseError<EProcess>("Cannot execute empty command-line");
   const std::vector<char*> arguments = TextVector(&executable_, parameters_);
-  const char* const name = arguments[0];
   char* const* const envp = environment.empty() ? environ : environment.data();
 
   ByteString path;
-  if (!FindProgram(name, path)) {
-    RaiseError<EProcess>({"Executable not found: \"", name, "\""});
+  if (!FindProgram(executable_.view(), path)) {
+    RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
   }
 
-  volatile ChildFailure failure;
-  const pid_t pid =
-      StartChild(path.c_str(), arguments.data(), envp,
-                 current_directory_.empty() ? nullptr : current_directory_.c_str(), &failure);
+  volatile ChildFailure shared;
+  ChildFailurePipe pipe;
+  const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
+                               current_directory_.empty() ? nullptr : current_directory_.c_str(),
+                               &shared, pipe.write_end());
+  // The pipe is closed before anything is raised: a launcher started with descriptor 2 closed may
+  // hold an end of it there, where the failure report goes.
+  ChildFailure failure = pipe.Receive();
+  if (failure.stage == ChildStage::kNone) failure = {shared.stage, shared.error};
   if (pid < 0) RaiseError<EProcess>("Failed to Fork process");
   if (failure.stage != ChildStage::kNone) {
     // The child has ended without starting the program: collect it, then report.

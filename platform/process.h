@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <string_view>
 #include <vector>
 
 #include "platform/byte_string.h"
@@ -115,7 +116,9 @@ class TProcess {
 bool ProgramExists(const char* name) noexcept;
 
 // The program lookup: `name` itself when it passes the existence test, otherwise the first
-// candidate built from the launcher's PATH that does. Returns false when nothing is found.
-bool FindProgram(const char* name, ByteString& path);
+// candidate built from the launcher's PATH that does. Returns false when nothing is found, and
+// always for a name that holds a NUL byte: the system would read such a name only up to the NUL
+// and so start another program than the one named.
+bool FindProgram(std::string_view name, ByteString& path);
 
 }  // namespace launcher

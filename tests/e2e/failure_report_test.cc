@@ -89,6 +89,18 @@ TEST_F(FailureReport, ArrivesOnATerminal) {
   ExpectFailedRun(result, result.out, "EProcess: Executable not found: \"java\"");
 }
 
+// The system would take the program name only up to the NUL, so a stand-in waits there: it
+// must not run. The report names the program byte for byte, NUL included.
+TEST_F(FailureReport, JavaHomeWithANulIsNotFoundAndNamedWhole) {
+  CopyFile(FakeJavaBinary(), work / "tool");
+  for (const std::string& home : {work / "tool", std::string("tool")}) {
+    const std::string line1 = home + std::string("\0/jdk", 5);
+    app.WriteSettings(line1 + "\n", work.path());
+    ExpectReport(Options("/usr/bin:/bin"),
+                 "EProcess: Executable not found: \"" + line1 + "/bin/java\"");
+  }
+}
+
 TEST_F(FailureReport, TenMegabyteJavaHomeReachesTheReportIntact) {
   const std::string home(10 << 20, 'x');
   app.WriteSettings(home + "\n", work.path());
@@ -115,10 +127,6 @@ void PrintTo(const ExecCase& value, std::ostream* out) { *out << value.name; }
 class ExecFailure : public FailureReport, public testing::WithParamInterface<ExecCase> {};
 
 TEST_P(ExecFailure, ReportsTheSystemsReason) {
-  if (kUnderEmulation) {
-    GTEST_SKIP() << "qemu-user runs vfork as fork: the child's record of the failed execve is made "
-                    "in memory the launcher does not share, so it never reaches the launcher";
-  }
   const ExecCase& param = GetParam();
   const std::string java = work / param.java_path;
   MakeDirs(std::filesystem::path(java).parent_path());
@@ -147,6 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ExecCase{"NotAnExecutableFormat", "{W}/jdk\n", "jdk/bin/java",
                              "this is no program\n", 0755, "/usr/bin:/bin", "{W}/jdk/bin/java",
                              "Exec format error"},
+                    ExecCase{"MissingInterpreter", "{W}/jdk\n", "jdk/bin/java",
+                             "#!/nonexistent/interpreter\n", 0755, "/usr/bin:/bin",
+                             "{W}/jdk/bin/java", "No such file or directory"},
                     // One argument longer than the kernel takes (128 KiB).
                     ExecCase{"ArgumentListTooLong", "{W}/jdk\n", "jdk/bin/java", "", 0755,
                              "/usr/bin:/bin", "{W}/jdk/bin/java", "Argument list too long",

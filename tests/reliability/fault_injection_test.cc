@@ -145,6 +145,13 @@ const Fault kFaults[] = {
     {"ForkInterrupted", "vfork", "", "vfork(", 1, "error=EINTR", Scenario::kLaunch,
      Outcome::kReport, "EProcess: Failed to Fork process"},
 
+    // The pipe that carries a failed start back from the child: without one the child's record
+    // in the memory it shares under vfork is enough, and Java starts as before.
+    {"PipeTooManyFiles", "pipe2", "", "pipe2(", 0, "error=EMFILE", Scenario::kLaunch,
+     Outcome::kAsWithout},
+    {"PipeTooManyFilesInSystem", "pipe2", "", "pipe2(", 0, "error=ENFILE", Scenario::kLaunch,
+     Outcome::kAsWithout},
+
     // The execve in the child: repeated on EINTR; any other failure is reported by the launcher
     // with the system's reason.
     {"ExecInterrupted", "execve", "%J", "execve(", 1, "error=EINTR", Scenario::kLaunch,

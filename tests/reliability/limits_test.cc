@@ -199,6 +199,9 @@ struct ClosedStart {
   std::vector<int> closed;
   bool settings_directory;  // init.ini is a directory: its first read fails, the open succeeds
   bool java_missing;        // the launcher reports instead of starting Java
+  // The launcher reports that Java cannot be started: the child's report of its failure comes
+  // through a pipe, which may take the numbers of the closed descriptors.
+  bool java_not_executable = false;
 };
 
 void PrintTo(const ClosedStart& start, std::ostream* out) { *out << start.name; }
@@ -213,10 +216,14 @@ TEST_P(ClosedDescriptors, JavaGetsTheSameDescriptorsClosed) {
   } else {
     app.WriteSettings(home + "\n/opt/modules\nmod.a,mod.b\napp.Main\n");
   }
+  if (start.java_not_executable) {
+    std::filesystem::permissions(home + "/bin/java", std::filesystem::perms(0644));
+  }
+  const bool reports = start.java_missing || start.java_not_executable;
 
   // What Java gets when the launcher starts with every standard descriptor open.
   const RunResult reference = Run({app.launcher});
-  ASSERT_EQ(reference.exit_code, start.java_missing ? 217 : 0) << reference.err;
+  ASSERT_EQ(reference.exit_code, reports ? 217 : 0) << reference.err;
   const JavaRecord before = e2e::ReadJavaRecord(app.record);
   std::filesystem::remove(app.record);
 
@@ -226,10 +233,13 @@ TEST_P(ClosedDescriptors, JavaGetsTheSameDescriptorsClosed) {
   EXPECT_EQ(result.exit_code, reference.exit_code);
   EXPECT_EQ(result.out, "");
   const bool closed_err = std::count(start.closed.begin(), start.closed.end(), 2) > 0;
-  if (closed_err || !start.java_missing) {
+  if (closed_err || !reports) {
     EXPECT_EQ(result.err, "");
-  } else {
+  } else if (start.java_missing) {
     ExpectFailureReport(result.err, "EProcess: Executable not found: \"" + home + "/bin/java\"");
+  } else {
+    ExpectFailureReport(result.err,
+                        "EProcess: Failed to execute \"" + home + "/bin/java\": Permission denied");
   }
   const JavaRecord record = e2e::ReadJavaRecord(app.record);
   ASSERT_EQ(record.present, before.present);
@@ -251,7 +261,10 @@ INSTANTIATE_TEST_SUITE_P(
                     ClosedStart{"InputWithSettingsADirectory", {0}, true, false},
                     ClosedStart{"AllThreeWithSettingsADirectory", {0, 1, 2}, true, false},
                     ClosedStart{"OutputWithJavaMissing", {1}, false, true},
-                    ClosedStart{"ErrorWithJavaMissing", {2}, false, true}),
+                    ClosedStart{"ErrorWithJavaMissing", {2}, false, true},
+                    ClosedStart{"OutputWithJavaNotExecutable", {1}, false, false, true},
+                    ClosedStart{"InputAndErrorWithJavaNotExecutable", {0, 2}, false, false, true},
+                    ClosedStart{"AllThreeWithJavaNotExecutable", {0, 1, 2}, false, false, true}),
     [](const testing::TestParamInfo<ClosedStart>& row) { return row.param.name; });
 
 TEST_F(Limits, InheritedIgnoredChildSignalStillWaitsForJava) {
