@@ -259,9 +259,6 @@ struct Layout {
   const char* name;
   std::string settings;
   std::function<void(CheckTest&)> prepare = nullptr;
-  // The check learns of the failed execve from its own run of Java, started with posix_spawn,
-  // which reports an exec failure through memory it shares with the child: not under qemu-user.
-  bool check_needs_spawn_failure = false;
   friend void PrintTo(const Layout& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -269,10 +266,6 @@ class Agreement : public CheckTest, public testing::WithParamInterface<Layout> {
 
 TEST_P(Agreement, WithTheLauncher) {
   const Layout& row = GetParam();
-  if (row.check_needs_spawn_failure && kUnderEmulation) {
-    GTEST_SKIP() << "qemu-user runs the check's posix_spawn as a fork: the check does not see the "
-                    "failed execve of its own run of Java";
-  }
   if (row.settings != "<none>") WriteSettings(row.settings);
   path = app.dir / "on-path";
   if (row.prepare) row.prepare(*this);
@@ -327,8 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"JavaNotAProgram", kGood,
               [](CheckTest& test) {
                 WriteFile(test.app.java_home + "/bin/java", "neither ELF nor script\n", 0755);
-              },
-              true},
+              }},
         Layout{"ModuleAndMainClassUnknown", "{JDK}\n{MODS}\nmod.x\napp.Other\n"}),
     [](const testing::TestParamInfo<Layout>& row) { return std::string(row.param.name); });
 

@@ -19,8 +19,11 @@ expect_not_found() {
 # expect_check_usage CHECK WHAT: CHECK is launcher-check: --help shows its usage with status 0, and
 # an unknown option ends with status 2. WHAT names it in a failure.
 expect_check_usage() {
-  local check=$1 what=$2 status
-  "$check" --help | grep -qx 'Usage: launcher-check \[--timeout=SECONDS\] \[LAUNCHER\]' ||
+  local check=$1 what=$2 status help
+  # Read whole before it is searched: grep -q would stop reading at the first match, and the check,
+  # writing on into a closed pipe, would fail the pipeline.
+  help=$("$check" --help) || fail "$what: --help ended with $?"
+  grep -qx 'Usage: launcher-check \[--timeout=SECONDS\] \[LAUNCHER\]' <<<"$help" ||
     fail "$what: no usage from --help"
   set +e
   "$check" --no-such-option >/dev/null 2>&1
