@@ -51,6 +51,15 @@ constexpr char kJvmDirectory[] = "/usr/lib/jvm";
 
 void Say(std::initializer_list<std::string_view> pieces) { StdOut().WriteLine(pieces); }
 
+// Each line of `text` (another program's words), made safe to show, after `prefix`.
+void SayLines(std::string_view prefix, std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    Say({prefix, Printable(text.substr(0, end))});
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+}
+
 // One row of a section: a label in a column of its own, then the text.
 void Row(std::string_view label, std::string_view text) {
   std::string padded(label);
@@ -68,9 +77,10 @@ std::string Word(std::string_view text) {
 std::size_t Index(int line) { return static_cast<std::size_t>(line - 1); }
 std::string_view Meaning(int line) { return kMeaning[Index(line)]; }
 
+// The reason as the launcher's failure report gives it.
 std::string ErrorText(int error) {
-  const char* text = strerrordesc_np(error);
-  return text != nullptr ? text : "error " + std::to_string(error);
+  char unknown[32];
+  return ErrorDescription(error, unknown);
 }
 
 // The longest argument Linux passes to a program: 32 pages, its terminating zero included.
@@ -460,12 +470,7 @@ void Check::AskJava() {
                   (run.output.empty() ? " and wrote nothing." : ". It wrote:")});
       break;
   }
-  std::string_view output = run.output;
-  while (!output.empty()) {
-    const std::size_t end = output.find('\n');
-    Say({"    | ", Printable(output.substr(0, end))});
-    output = end == std::string_view::npos ? std::string_view() : output.substr(end + 1);
-  }
+  SayLines("    | ", run.output);
   if (run.output_cut) Say({"  ", "(and more, which the check did not keep)"});
   if (run.output.empty() && run.end != DryRun::End::kExited) Say({"  ", "(it wrote nothing)"});
 
@@ -617,7 +622,6 @@ void Check::CheckValues() {
 
 void Check::CheckJavaHome() {
   const std::string_view home = Value(1);
-  const std::string installed = InstalledJavas();
   if (!java_found_) {
     Fail(Stage::kLookup,
          "EProcess: Executable not found: \"" + std::string(java_executable_.view()) + "\"");
@@ -626,7 +630,7 @@ void Check::CheckJavaHome() {
     if (!java_found_) {
       Add(1, "the Java installation is empty, and neither the working directory nor a directory "
              "of PATH holds a java",
-          "write on line 1 the Java installation to use" + installed);
+          "write on line 1 the Java installation to use" + InstalledJavas());
     } else if (java_path_ == java_executable_) {
       Add(1, "the Java installation is empty, so the launcher takes the file java in the "
              "working directory, before any in PATH",
@@ -654,11 +658,12 @@ void Check::CheckJavaHome() {
     Add(1, what,
         "write on line 1 the top directory of a Java installation, the one that holds "
         "bin/java" +
-            installed);
+            InstalledJavas());
   }
   if (java_found_ && !Executable(java_path_.c_str())) {
     Add(1, ShellWord(java_path_.view()) + " cannot be executed (" + ErrorText(EACCES) + ")",
-        "let it be executed (chmod +x), or name another Java installation on line 1" + installed);
+        "let it be executed (chmod +x), or name another Java installation on line 1" +
+            InstalledJavas());
     Fail(Stage::kExecute, "EProcess: Failed to execute \"" + std::string(java_path_.view()) +
                               "\": " + ErrorText(EACCES));
   }
@@ -745,12 +750,7 @@ void Check::ShowProblems() {
     const std::string where =
         problem.line != 0 ? "line " + std::to_string(problem.line) : problem.subject;
     Say({"  ", where, ": ", problem.what});
-    std::string_view java = problem.java;
-    while (!java.empty()) {
-      const std::size_t end = java.find('\n');
-      Say({"    Java: ", Printable(java.substr(0, end))});
-      java = end == std::string_view::npos ? std::string_view() : java.substr(end + 1);
-    }
+    SayLines("    Java: ", problem.java);
     Say({"    fix: ", problem.fix});
   }
   Say({});

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -244,14 +243,10 @@ void TProcess::Execute() {
     Sys([&] { return ::wait4(pid, &status, 0, nullptr); });
     const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
     char unknown[32];
-    const char* reason = strerrordesc_np(failure.error);
-    if (reason == nullptr) {
-      std::snprintf(unknown, sizeof unknown, "Unknown error %d", failure.error);
-      reason = unknown;
-    }
     RaiseError<EProcess>(
         {in_directory ? "Failed to change directory to \"" : "Failed to execute \"",
-         in_directory ? current_directory_.c_str() : path.c_str(), "\": ", reason});
+         in_directory ? current_directory_.c_str() : path.c_str(), "\": ",
+         ErrorDescription(failure.error, unknown)});
   }
   process_id_ = pid;
   running_ = true;

@@ -2,7 +2,6 @@
 
 #include <cxxabi.h>
 #include <unistd.h>
-#include <unwind.h>
 
 #include <algorithm>
 #include <charconv>
@@ -78,8 +77,8 @@ void WriteRunErrorReport(const RunErrorRecord& run_error) noexcept {
 // the back trace the frames outward from there, as the unwinder sees them.
 RaiseRecord ForeignRaiseRecord() noexcept {
   const void* trace[kMaxBackTrace + 1];
-  const int count =
-      UnwindBackTrace(reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw), trace, kMaxBackTrace + 1);
+  const int count = UnwindBackTrace(reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw),
+                                    trace, kMaxBackTrace + 1);
   RaiseRecord record;
   if (count == 0) return record;
   record.addr = trace[0];

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace launcher {
 
@@ -12,6 +14,13 @@ SysResult CloseDescriptor(int fd) noexcept {
   if (first.error != EINTR) return first;
   const SysResult again = Sys([&] { return ::close(fd); });
   return again.error == EBADF ? SysResult{} : again;
+}
+
+const char* ErrorDescription(int error, char (&unknown)[32]) noexcept {
+  // strerrordesc_np gives the text without translation and pulls in no locale data.
+  if (const char* text = strerrordesc_np(error)) return text;
+  std::snprintf(unknown, sizeof unknown, "Unknown error %d", error);
+  return unknown;
 }
 
 bool MemoryMapped(const void* address, std::size_t size) noexcept {

@@ -40,6 +40,10 @@ SysResult Sys(Call&& call, Retry retry = Retry::kOnInterrupt) noexcept {
 // between, and that EBADF means the first call did its work.
 SysResult CloseDescriptor(int fd) noexcept;
 
+// The system's description of error number `error` ("Permission denied"), untranslated; for a
+// number it has none for, "Unknown error N", written into `unknown`.
+const char* ErrorDescription(int error, char (&unknown)[32]) noexcept;
+
 // Whether the `size` bytes at `address` lie in mapped memory, asked of the system, which answers
 // without faulting (readable or not: a page mapped without access counts as mapped). At most two
 // pages. Signal-safe.

@@ -14,6 +14,7 @@
 
 #include "tests/support/e2e.h"
 #include "tests/support/emulation.h"
+#include "tests/support/greeting_module.h"
 #include "tests/support/helpers.h"
 
 namespace e2e {
@@ -21,17 +22,6 @@ namespace {
 
 constexpr double kTimeout = 240;
 
-constexpr char kModuleInfo[] = "module app.greeting {\n  exports app.greeting;\n}\n";
-constexpr char kGreeting[] = R"(package app.greeting;
-
-public final class Greeting {
-  private Greeting() {}
-
-  public static String hello() {
-    return "Hello from module " + Greeting.class.getModule().getName();
-  }
-}
-)";
 // main writes a file: the check must never make it run. The static initialiser does not run
 // during the dry run either.
 constexpr char kMain[] = R"(import app.greeting.Greeting;
@@ -51,10 +41,6 @@ constexpr char kNoMain[] = "public final class NoMain {}\n";
 constexpr char kInPackage[] =
     "package pkg;\npublic final class Tool { public static void main(String[] a) {} }\n";
 
-bool Contains(const std::string& text, const std::string& piece) {
-  return text.find(piece) != std::string::npos;
-}
-
 // DIR/app holds the launcher, Main.class, NoMain.class and Tool.class (the class pkg.Tool, put
 // there without its package directory); DIR/modules the module app.greeting; DIR/work is the
 // working directory.
@@ -73,8 +59,8 @@ class CheckWithJdk : public testing::Test {
     for (const char* sub : {"src/app.greeting/app/greeting", "app", "work", "classes"}) {
       MakeDirs(dir / sub);
     }
-    WriteFile(dir / "src/app.greeting/module-info.java", kModuleInfo);
-    WriteFile(dir / "src/app.greeting/app/greeting/Greeting.java", kGreeting);
+    WriteFile(dir / "src/app.greeting/module-info.java", kGreetingModuleInfo);
+    WriteFile(dir / "src/app.greeting/app/greeting/Greeting.java", kGreetingClass);
     WriteFile(dir / "src/Main.java", kMain);
     WriteFile(dir / "src/NoMain.java", kNoMain);
     WriteFile(dir / "src/Tool.java", kInPackage);

@@ -26,10 +26,6 @@ std::string CheckBinary() { return CHECK_BINARY; }
 constexpr char kGood[] = "{JDK}\n{MODS}\nmod.a\napp.Main\n";
 constexpr char kCommandHeading[] = "The command the launcher runs (it can be pasted into a shell):";
 
-bool Contains(const std::string& text, const std::string& piece) {
-  return text.find(piece) != std::string::npos;
-}
-
 // The launcher's failure report as the check shows a line of it: every control byte but the tab
 // (and the line feeds between the lines) written as \xNN.
 std::string AsShown(const std::string& report) {

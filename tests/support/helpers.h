@@ -16,6 +16,11 @@ namespace e2e {
 // `text` with every occurrence of `from` replaced by `to`, scanning on after each replacement.
 std::string Replace(std::string text, const std::string& from, const std::string& to);
 
+// Whether `text` holds `piece`.
+inline bool Contains(std::string_view text, std::string_view piece) {
+  return text.find(piece) != std::string_view::npos;
+}
+
 // `text` split at line feeds; a final line feed gives a final empty entry.
 std::vector<std::string> SplitLines(const std::string& text);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/greeting_module.h"
 #include "tests/support/helpers.h"
 
 namespace e2e {
@@ -20,18 +21,6 @@ namespace {
 
 constexpr double kTimeout = 120;
 
-// A module of its own, put on the module path and named on the add-modules line.
-constexpr char kModuleInfo[] = "module app.greeting {\n  exports app.greeting;\n}\n";
-constexpr char kGreeting[] = R"(package app.greeting;
-
-public final class Greeting {
-  private Greeting() {}
-
-  public static String hello() {
-    return "Hello from module " + Greeting.class.getModule().getName();
-  }
-}
-)";
 // The main class, in the launcher's directory (the class path); it ends with the status that
 // APP_EXIT names.
 constexpr char kMain[] = R"(import app.greeting.Greeting;
@@ -68,8 +57,8 @@ class RealJdk : public ::testing::Test {
     MakeDirs(dir / "src/app.greeting/app/greeting");
     MakeDirs(dir / "app");
     MakeDirs(dir / "work");
-    WriteFile(dir / "src/app.greeting/module-info.java", kModuleInfo);
-    WriteFile(dir / "src/app.greeting/app/greeting/Greeting.java", kGreeting);
+    WriteFile(dir / "src/app.greeting/module-info.java", kGreetingModuleInfo);
+    WriteFile(dir / "src/app.greeting/app/greeting/Greeting.java", kGreetingClass);
     WriteFile(dir / "src/Main.java", kMain);
     CopyFile(LauncherBinary(), dir / "app/launcher");
     Compile({"-d", dir / "modules/app.greeting", dir / "src/app.greeting/module-info.java",
