@@ -17,64 +17,6 @@ extern "C" char** environ;
 namespace launcher {
 namespace {
 
-// What went wrong in the child before the program started.
-enum class ChildStage : int { kNone, kChangeDirectory, kExecute };
-
-struct ChildFailure {
-  ChildStage stage = ChildStage::kNone;
-  int error = 0;
-};
-
-// The way the child's failure reaches the launcher whether or not the child shares its memory:
-// vfork lets it share, but where vfork behaves as fork (an emulator such as qemu-user, some
-// sandboxes) a record left in memory is lost. Both ends are close-on-exec, so the start of the
-// program closes the child's copy and the launcher reads the end of the pipe: the program started.
-// The program inherits no end of it. When no pipe can be made (the descriptor limit), the shared
-// record alone carries the failure, as vfork allows.
-class ChildFailurePipe {
- public:
-  ChildFailurePipe() noexcept {
-    int ends[2];
-    if (Sys([&] { return ::pipe2(ends, O_CLOEXEC); }).Ok()) {
-      read_end_ = ends[0];
-      write_end_ = ends[1];
-    }
-  }
-  ChildFailurePipe(const ChildFailurePipe&) = delete;
-  ChildFailurePipe& operator=(const ChildFailurePipe&) = delete;
-  ~ChildFailurePipe() { Close(); }
-
-  // The child's end, or -1 when there is no pipe.
-  int write_end() const noexcept { return write_end_; }
-
-  // In the launcher, after the child was created (or could not be): closes the launcher's copy of
-  // the write end, so the read ends once the child has started the program or ended, reads what
-  // the child reported, and closes the pipe. Nothing is reported when there is no pipe, the
-  // program started, or the read failed.
-  ChildFailure Receive() noexcept {
-    ChildFailure failure;
-    if (read_end_ < 0) return failure;
-    CloseDescriptor(write_end_);
-    write_end_ = -1;
-    // The child writes the record with one write, which a pipe keeps whole (it is below PIPE_BUF).
-    const SysResult got = Sys([&] { return ::read(read_end_, &failure, sizeof failure); });
-    Close();
-    if (got.value != static_cast<long>(sizeof failure)) return ChildFailure{};
-    return failure;
-  }
-
- private:
-  void Close() noexcept {
-    if (read_end_ >= 0) CloseDescriptor(read_end_);
-    if (write_end_ >= 0) CloseDescriptor(write_end_);
-    read_end_ = -1;
-    write_end_ = -1;
-  }
-
-  int read_end_ = -1;
-  int write_end_ = -1;
-};
-
 // In the child, before the program starts: every signal that has a handler in the launcher gets
 // its default action back. The child may share the launcher's memory until the program has
 // started, so a handler of the launcher's that ran there (a fault handler, say) would raise,
@@ -91,24 +33,9 @@ void ResetCaughtSignals() noexcept {
   }
 }
 
-// In the child: reports why the program was not started, into the launcher's memory (shared
-// under vfork) and through the pipe when there is one (`failure_pipe` is its write end, or -1),
-// and ends the child with 127. Async-signal-safe.
-[[noreturn]] void FailInChild(ChildStage stage, int error, volatile ChildFailure* shared,
-                              int failure_pipe) noexcept {
-  shared->error = error;
-  shared->stage = stage;
-  if (failure_pipe >= 0) {
-    const ChildFailure failure{stage, error};
-    Sys([&] { return ::write(failure_pipe, &failure, sizeof failure); });
-  }
-  ::_exit(127);
-}
-
 // Creates the child with vfork: the launcher is suspended until the child has started the
 // program or ended, and the child may share its memory until then, so it touches nothing but
-// the record of its failure (`failure`, and the pipe `failure_pipe` when not -1). Only
-// async-signal-safe calls, no allocation.
+// `channel`, through which it reports a failure. Only async-signal-safe calls, no allocation.
 //
 // Every signal is blocked from before the child's creation until the launcher goes on, so no
 // handler of the launcher's can run in the child; the child sets the caught signals back to their
@@ -116,8 +43,8 @@ void ResetCaughtSignals() noexcept {
 // child in that last moment finds the default action: it ends the child, never the launcher.
 // Returns the child's process ID, or -1 when no child could be created.
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
-                                   const char* directory, volatile ChildFailure* failure,
-                                   int failure_pipe) noexcept {
+                                   const char* directory,
+                                   const ChildFailureChannel& channel) noexcept {
   sigset_t all;
   sigset_t launcher_mask;
   sigfillset(&all);
@@ -129,13 +56,11 @@ LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* co
     ResetCaughtSignals();
     if (directory != nullptr) {
       const SysResult changed = Sys([&] { return ::chdir(directory); });
-      if (!changed.Ok()) {
-        FailInChild(ChildStage::kChangeDirectory, changed.error, failure, failure_pipe);
-      }
+      if (!changed.Ok()) channel.Fail(ChildStage::kChangeDirectory, changed.error);
     }
     Sys([&] { return ::sigprocmask(SIG_SETMASK, &launcher_mask, nullptr); });
     const SysResult executed = Sys([&] { return ::execve(path, argv, envp); });
-    FailInChild(ChildStage::kExecute, executed.error, failure, failure_pipe);
+    channel.Fail(ChildStage::kExecute, executed.error);
   }
   Sys([&] { return ::sigprocmask(SIG_SETMASK, &launcher_mask, nullptr); });
   return pid;
@@ -227,26 +152,21 @@ void TProcess::Execute() {
     RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
   }
 
-  volatile ChildFailure shared;
-  ChildFailurePipe pipe;
-  const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
-                               current_directory_.empty() ? nullptr : current_directory_.c_str(),
-                               &shared, pipe.write_end());
-  // The pipe is closed before anything is raised: a launcher started with descriptor 2 closed may
-  // hold an end of it there, where the failure report goes.
-  ChildFailure failure = pipe.Receive();
-  if (failure.stage == ChildStage::kNone) failure = {shared.stage, shared.error};
-  if (pid < 0) RaiseError<EProcess>("Failed to Fork process");
-  if (failure.stage != ChildStage::kNone) {
+  channel_.Open();
+  const pid_t pid =
+      StartChild(path.c_str(), arguments.data(), envp,
+                 current_directory_.empty() ? nullptr : current_directory_.c_str(), channel_);
+  const ChildFailure failure = channel_.Receive();
+  if (pid < 0) {
+    channel_.Close();
+    RaiseError<EProcess>("Failed to Fork process");
+  }
+  program_ = std::move(path);
+  if (failure.Failed()) {
     // The child has ended without starting the program: collect it, then report.
     int status = 0;
     Sys([&] { return ::wait4(pid, &status, 0, nullptr); });
-    const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
-    char unknown[32];
-    RaiseError<EProcess>(
-        {in_directory ? "Failed to change directory to \"" : "Failed to execute \"",
-         in_directory ? current_directory_.c_str() : path.c_str(), "\": ",
-         ErrorDescription(failure.error, unknown)});
+    RaiseStartFailure(failure);
   }
   process_id_ = pid;
   running_ = true;
@@ -260,7 +180,21 @@ bool TProcess::WaitOnExit() {
     exit_status_ = waited.Ok() ? DecodeWaitStatus(status) : -1;
   }
   running_ = false;
+  // Where no pipe could be made and the child did not share the launcher's memory, its report of
+  // a program that could not be started is complete only now that it has ended.
+  const ChildFailure failure = channel_.Receive();
+  channel_.Close();
+  if (failure.Failed()) RaiseStartFailure(failure);
   return true;
+}
+
+void TProcess::RaiseStartFailure(const ChildFailure& failure) {
+  channel_.Close();
+  const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
+  char unknown[32];
+  RaiseError<EProcess>({in_directory ? "Failed to change directory to \"" : "Failed to execute \"",
+                        in_directory ? current_directory_.c_str() : program_.c_str(),
+                        "\": ", ErrorDescription(failure.error, unknown)});
 }
 
 }  // namespace launcher

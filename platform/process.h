@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/byte_string.h"
+#include "platform/child_failure.h"
 #include "platform/errors.h"
 
 namespace launcher {
@@ -62,7 +63,7 @@ class TProcess {
   TProcess() = default;
   TProcess(const TProcess&) = delete;
   TProcess& operator=(const TProcess&) = delete;
-  // Releases the lists. Does not wait for a child, signal it or close anything.
+  // Releases the lists. Does not wait for a child or signal it.
   ~TProcess() = default;
 
   // The program to start; also the child's first argument, exactly as set.
@@ -93,7 +94,10 @@ class TProcess {
   void Execute();
 
   // Waits for a started child and stores its exit status: the exit code 0..255, or minus the
-  // whole status word for a child ended by a signal, or -1 when the wait fails. Always true.
+  // whole status word for a child ended by a signal, or -1 when the wait fails. Always true. Raises
+  // the EProcess of a program that could not be started when the child's report of it arrives
+  // only with the child's end: where no pipe could be made and the child did not share the
+  // launcher's memory (see ChildFailureChannel).
   bool WaitOnExit();
 
   bool Running() const noexcept { return running_; }
@@ -106,9 +110,14 @@ class TProcess {
   TProcessOptions options_;
   std::vector<ByteString> environment_;
   ByteString current_directory_;
+  // Raises the EProcess for a child that could not start the program.
+  [[noreturn]] void RaiseStartFailure(const ChildFailure& failure);
+
   bool running_ = false;
   pid_t process_id_ = 0;
   int exit_status_ = 0;
+  ByteString program_;           // the program found for the started child
+  ChildFailureChannel channel_;  // the started child's report of a failure
 };
 
 // The existence test of the program lookup: `name` exists (links followed) and is not a

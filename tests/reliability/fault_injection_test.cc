@@ -145,8 +145,8 @@ const Fault kFaults[] = {
     {"ForkInterrupted", "vfork", "", "vfork(", 1, "error=EINTR", Scenario::kLaunch,
      Outcome::kReport, "EProcess: Failed to Fork process"},
 
-    // The pipe that carries a failed start back from the child: without one the child's record
-    // in the memory it shares under vfork is enough, and Java starts as before.
+    // The pipe that carries a failed start back from the child: without one a page mapped shared
+    // carries it, and Java starts as before.
     {"PipeTooManyFiles", "pipe2", "", "pipe2(", 0, "error=EMFILE", Scenario::kLaunch,
      Outcome::kAsWithout},
     {"PipeTooManyFilesInSystem", "pipe2", "", "pipe2(", 0, "error=ENFILE", Scenario::kLaunch,
