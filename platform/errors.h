@@ -5,9 +5,9 @@
 // where, but never writes anything and never ends the process itself. Every error is a C++
 // exception of a class derived from Exception. Raising goes through Raise, which records where
 // the error was raised before the exception leaves. An error that no handler catches ends in
-// std::terminate at the raise point (the stack is not unwound); so does an error that cannot be
-// raised at all (see RaiseAbandoned). The handler of std::terminate belongs to the layer above
-// (report.h): it writes the report and ends the process.
+// std::terminate at the raise point (the stack is not unwound); so does an error whose raise has
+// to be given up (see AbandonedRaiseRecord). The handler of std::terminate belongs to the layer
+// above (report.h): it writes the report and ends the process.
 #pragma once
 
 #include <cstddef>
@@ -95,6 +95,12 @@ class EInOutError : public Exception {
   int error_code_;
 };
 
+// What line 2 of the report says of an error: its class name and its message.
+struct ErrorText {
+  const char* class_name = nullptr;
+  std::string_view message;
+};
+
 // Run-time error codes that the launcher itself produces.
 inline constexpr int kRunErrorOutOfMemory = 203;
 inline constexpr int kRunErrorInvalidPointer = 204;
@@ -131,22 +137,36 @@ extern std::uint16_t InOutRes;
 extern TExceptProc ExceptProc;
 extern TErrorProc ErrorProc;
 
-// Raises `error` as though raised at code address `addr`, with the back trace starting at the
-// stack frame `frame`. A raise that starts while another is still building its record is
-// abandoned (see RaiseAbandoned).
-[[noreturn]] void Raise(const std::exception_ptr& error, const void* addr, const void* frame);
+// Raises `error`, whose report would say `text`, as though raised at code address `addr`, with
+// the back trace starting at the stack frame `frame`. `text` must stay valid while the error
+// lives (the error's own class name and message do).
+//
+// Before the error leaves, the raise walks the frames that the unwinder will pass, as the unwinder
+// finds them: no caller's frame may lie below its callee's (nor more than two in a row at the same
+// place, see FrameOrder in errors.cc), and the chain must end within kLongestFrameChain frames. A chain that turns in a circle (a stray write made a saved frame
+// pointer point at its own frame record, say) would keep the unwinder searching for a handler
+// without end, and no fault would stop it: such a raise is given up (see AbandonedRaiseRecord).
+// So is a raise that starts while another is still building its record.
+[[noreturn]] void Raise(const std::exception_ptr& error, ErrorText text, const void* addr,
+                        const void* frame);
+
+// More frames than any real chain of the launcher's holds by far: a chain that goes on past this
+// runs through memory that holds no stack.
+inline constexpr int kLongestFrameChain = 1 << 16;
 
 // Raises a new error of class E with `message` at the caller's return address. The message may
 // be given in pieces, which are joined into the error's one text.
 template <typename E>
 [[noreturn]] LAUNCHER_NOINLINE void RaiseError(std::initializer_list<std::string_view> message) {
-  Raise(std::make_exception_ptr(E(message)), __builtin_return_address(0),
-        *static_cast<void* const*>(__builtin_frame_address(0)));
+  const E error(message);
+  Raise(std::make_exception_ptr(error), {E::kClassName, error.Message()},
+        __builtin_return_address(0), *static_cast<void* const*>(__builtin_frame_address(0)));
 }
 template <typename E>
 [[noreturn]] LAUNCHER_NOINLINE void RaiseError(std::string_view message) {
-  Raise(std::make_exception_ptr(E(message)), __builtin_return_address(0),
-        *static_cast<void* const*>(__builtin_frame_address(0)));
+  const E error(message);
+  Raise(std::make_exception_ptr(error), {E::kClassName, error.Message()},
+        __builtin_return_address(0), *static_cast<void* const*>(__builtin_frame_address(0)));
 }
 
 // The single entry for every numeric run-time error (file layer, memory, processor faults).
@@ -155,11 +175,18 @@ template <typename E>
 // and the process ends with the code as its exit status, through std::terminate. Never returns.
 [[noreturn]] void HandleRunError(int ErrNo, const void* Address, const void* Frame);
 
-// HandleRunError for a processor fault. A fault that arrives while the error of a run-time error
-// is still being built (the allocation of the error object faults on a corrupted heap, say)
-// would otherwise raise again without end, each attempt faulting anew: the raise is abandoned
-// instead. Signal-safe up to the point where it hands over to HandleRunError.
-[[noreturn]] void HandleFault(int ErrNo, const void* Address, const void* Frame);
+// Whether an error is being built: from the entry of a run-time error (HandleRunError) or of a
+// raise to the end of its raise record, while its error object is chosen or made and its back
+// trace gathered. A fault then cannot become an error of its own: building that would meet the
+// same damage (a corrupted heap, a damaged stack) and fault again, without end.
+bool BuildingError() noexcept;
+
+// Gives up the error being built (see BuildingError): records it as the abandoned raise, with
+// what is known of it (its class and message, the address it was raised at, and the frame its
+// back trace starts at, or the back trace handed to it for a fault), and ends in std::terminate,
+// whose handler writes its report without allocating anything or unwinding (report.h).
+// Signal-safe up to std::terminate.
+[[noreturn]] void AbandonRaise() noexcept;
 
 // Raises run-time error `code` at the caller's return address, from the caller's frame.
 [[noreturn]] LAUNCHER_NOINLINE void RunError(int code);
@@ -168,14 +195,11 @@ template <typename E>
 [[noreturn]] void ErrorCodeToException(int ErrNo, const void* Address, const void* Frame);
 
 // The class name and message of the error that ErrorCodeToException raises for `code`, for a
-// report that must be written without raising anything. `message` is null for an EInOutError
-// whose code has no entry in the file-error table (its message would be "Unknown Run-Time
-// error : NNN"). Signal-safe.
-struct RunErrorText {
-  const char* class_name;
-  const char* message;
-};
-RunErrorText RunErrorTextOf(int code) noexcept;
+// report that must be written without raising anything. The message of an EInOutError whose code
+// has no entry in the file-error table ("Unknown Run-Time error : NNN") is written into `unknown`.
+// Signal-safe.
+inline constexpr std::size_t kUnknownMessageSize = 40;
+ErrorText RunErrorTextOf(int code, char (&unknown)[kUnknownMessageSize]) noexcept;
 
 // Raises the EInOutError for a file-layer failure `code` (the file-error table's message).
 [[noreturn]] void RaiseInOutError(int code, const void* Address, const void* Frame);
@@ -193,9 +217,10 @@ const RaiseRecord& CurrentRaise() noexcept;
 // through Raise (a C++ exception thrown by `throw`, say).
 const RaiseRecord* RecordOf(const std::exception_ptr& object) noexcept;
 
-// Whether an error is on its way from its raise to a handler: raised and not yet caught, while
-// the unwinder looks for a handler and while the clean-ups (destructors) of the frames it leaves
-// run. A fault then cannot become an error of its own.
+// Whether an error is on its way from its raise to a handler: while its raise walks the frames the
+// unwinder will pass, and raised and not yet caught, while the unwinder looks for a handler and
+// while the clean-ups (destructors) of the frames it leaves run. A fault then cannot become an
+// error of its own.
 bool ErrorInFlight() noexcept;
 
 // Hands the next raise at code address `addr` a back trace gathered elsewhere (by the unwinder,
@@ -203,10 +228,21 @@ bool ErrorInFlight() noexcept;
 // raise forgets it, whatever its address.
 void SetNextBackTrace(const void* addr, const void* const* frames, int count) noexcept;
 
-// Whether a raise had to be given up: it started while another raise was still building its
-// record, or a fault arrived while the error of a run-time error was being built. The process
-// then ends with exit status 217 and no report.
-bool RaiseAbandoned() noexcept;
+// A raise that had to be given up: a fault arrived while its error was being built, another raise
+// started while it was building its record, or the frames it would unwind do not form a chain
+// that ends. Its report is written from this record alone.
+struct AbandonedRaise {
+  ErrorText text;
+  const void* addr = nullptr;
+  // The back trace: `frame_count` return addresses in `frames` when it is known already (0 or
+  // more); otherwise (-1) the frame records from `frame` outward, as far as they can be read.
+  const void* frame = nullptr;
+  int frame_count = -1;
+  const void* frames[kMaxBackTrace] = {};
+};
+
+// The raise that had to be given up, or null.
+const AbandonedRaise* AbandonedRaiseRecord() noexcept;
 
 // The run-time error recorded by the fallback path, or null.
 const RunErrorRecord* RecordedRunError() noexcept;
@@ -224,14 +260,20 @@ bool FrameOnStack(const void* frame) noexcept;
 
 // CaptureBackTrace for a stack that may be damaged or that the caller is not running on (a
 // signal handler on its alternate stack): a frame record is read only when it lies below the top
-// of the stack and the system says its memory is mapped, which it answers without faulting.
-// Signal-safe.
+// of the stack and the system says it can be read, which it answers without a signal (see
+// MemoryReader). Signal-safe; allocates nothing.
 int CaptureBackTraceChecked(const void* frame, const void** out, int capacity) noexcept;
 
 // The code addresses of the frames outward from the innermost active frame of the function that
 // begins at `function`, as the unwinder finds them through the call-frame information: first the
 // address at which that frame's caller stands (for a call, the return address), then that of
-// each caller in turn. At most `capacity`; returns the count, 0 when no such frame is active.
+// each caller in turn. At most `capacity`; returns the count, 0 when no such frame is active. The
+// walk stops before a frame out of order (see Raise).
 int UnwindBackTrace(const void* function, const void** out, int capacity) noexcept;
+
+// The same for the active frame that stands at code address `address` exactly (the instruction
+// that a signal interrupted, found through the signal's frame): the code addresses of its callers
+// outward.
+int UnwindBackTraceAt(const void* address, const void** out, int capacity) noexcept;
 
 }  // namespace launcher

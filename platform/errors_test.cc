@@ -274,10 +274,11 @@ NOIPA void PassOnAfterAnErrorOfItsOwn() {
   FrameRecord chain[2];
   LinkChain(chain, 2);
   try {
-    Raise(std::make_exception_ptr(EProcess("first")), At(0xF1), &chain[0]);
+    Raise(std::make_exception_ptr(EProcess("first")), {"EProcess", "first"}, At(0xF1), &chain[0]);
   } catch (...) {
     try {
-      Raise(std::make_exception_ptr(EInOutError("second", 5)), At(0x5EC), nullptr);
+      Raise(std::make_exception_ptr(EInOutError("second", 5)), {"EInOutError", "second"}, At(0x5EC),
+            nullptr);
     } catch (const EInOutError&) {
     }
     throw;

@@ -33,22 +33,40 @@ struct sigaction g_previous[std::size(kFaultSignals)];
 constexpr std::size_t kAlternateStackSize = 64 * 1024;
 alignas(64) char g_alternate_stack[kAlternateStackSize];
 
-// A fault no further from the stack pointer than this, at an address that is not mapped, is an
-// access of the stack itself (a call, a push, a probe of a new frame) that found no stack there.
+// A fault this far below the stack pointer at most, at an address that is not mapped, is an
+// access of the stack itself (a call, a push, a probe of a new frame, x86-64's red zone) that
+// found no stack there; so is one up to a pair of slots above it (a load pair at the stack
+// pointer). Farther above lie the frames that exist already.
 constexpr std::uintptr_t kStackReach = 64 * 1024;
+constexpr std::uintptr_t kStackSlack = 2 * sizeof(void*);
 // The stack that raising an error and reporting it take, from the trampoline to the end, with
 // room to spare.
 constexpr std::uintptr_t kRaiseRoom = 32 * 1024;
 
-// The fault whose back trace is being gathered. The unwinder walks the faulting frames, and a
-// damaged frame can make it fault in turn: that fault is not reported, the one that led there is.
-struct GatheredFault {
-  bool gathering = false;
-  int code = 0;
+// The error whose back trace the unwinder is gathering, for a fault. The unwinder walks
+// the frames of a stack that may be damaged and can fault in turn: that fault is not reported,
+// the error that led there is, with the back trace read from the frame records instead.
+struct Gathering {
+  volatile bool gathering = false;
+  ErrorText text;
   const void* address = nullptr;
   const void* frame = nullptr;
+  char unknown[kUnknownMessageSize] = {};
 };
-volatile GatheredFault g_gathered;
+Gathering g_gathered;
+
+// The unwinder's back trace of an error that `find` gathers into `out`, reported as above when
+// the gathering faults.
+template <typename Find>
+int Gather(ErrorText text, const void* address, const void* frame, Find&& find) noexcept {
+  g_gathered.text = text;
+  g_gathered.address = address;
+  g_gathered.frame = frame;
+  g_gathered.gathering = true;
+  const int count = find();
+  g_gathered.gathering = false;
+  return count;
+}
 
 }  // namespace
 
@@ -72,7 +90,7 @@ const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previ
 bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexcept {
   if (signal == SIGSEGV && info.si_code == SEGV_MAPERR) {
     const auto address = reinterpret_cast<std::uintptr_t>(info.si_addr);
-    if (address <= sp + kStackReach && address + kStackReach >= sp) return true;
+    if (address <= sp + kStackSlack && address + kStackReach >= sp) return true;
   }
   if (!MemoryMapped(reinterpret_cast<const void*>(sp), sizeof(void*))) return true;
   // The kernel lets the main thread's stack grow down to its limit below the stack's top.
@@ -89,17 +107,15 @@ bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexce
 
 void RaiseFault(int code, const void* address, const void* frame) {
   if (g_gathered.gathering) {
-    EndWithFaultReport(g_gathered.code, g_gathered.address, g_gathered.frame);
+    EndWithReport(g_gathered.text, g_gathered.address, g_gathered.frame, nullptr, -1);
   }
   if (ErrorInFlight()) EndWithFaultReport(code, address, frame);
-  g_gathered.code = code;
-  g_gathered.address = address;
-  g_gathered.frame = frame;
-  g_gathered.gathering = true;
+  if (BuildingError()) AbandonRaise();
   const void* trace[kMaxBackTrace + 1];
-  const int count = UnwindBackTrace(reinterpret_cast<const void*>(&launcher_fault_trampoline),
-                                    trace, kMaxBackTrace + 1);
-  g_gathered.gathering = false;
+  const int count = Gather(RunErrorTextOf(code, g_gathered.unknown), address, frame, [&] {
+    return UnwindBackTrace(reinterpret_cast<const void*>(&launcher_fault_trampoline), trace,
+                           kMaxBackTrace + 1);
+  });
   // Beyond the trampoline comes the faulting function, standing at the fault's return address,
   // which the raise address already gives. After a call or jump to a bad address there is no such
   // frame: the first one is the caller's.
@@ -110,7 +126,7 @@ void RaiseFault(int code, const void* address, const void* frame) {
           : 0;
   const int kept = count - first < kMaxBackTrace ? count - first : kMaxBackTrace;
   SetNextBackTrace(address, trace + first, kept);
-  HandleFault(code, address, frame);
+  HandleRunError(code, address, frame);
 }
 
 }  // namespace launcher

@@ -34,17 +34,21 @@ void SaveFloatingPointControl() noexcept;
 std::uintptr_t FaultReturnAddress(std::uintptr_t address) noexcept;
 
 // The error for a fault at `address`, with `frame` the faulting function's frame record: raised
-// through HandleFault, with the back trace that the unwinder finds from the faulting instruction
-// (so that a function without a frame record of its own, a C library function say, does not
-// hide its caller). A fault that cannot become an error ends the process with the report instead
-// (EndWithFaultReport): one that arrives while an error is on its way to its handler (the
-// unwinder or a clean-up faulted), or while the back trace is being gathered.
+// through HandleRunError, with the back trace that the unwinder finds from the faulting
+// instruction (so that a function without a frame record of its own, a C library function say,
+// does not hide its caller). A fault that cannot become an error ends the process with the report
+// instead: one that arrives while an error is on its way to its handler (the unwinder or a
+// clean-up faulted), or while the back trace is being gathered, is reported itself
+// (EndWithFaultReport); one that arrives while an error is being built gives up that error's
+// raise, which is reported (AbandonRaise).
 [[noreturn]] void RaiseFault(int code, const void* address, const void* frame);
 
 // Whether a fault at stack pointer `sp` leaves no stack to raise its error on: the access that
-// faulted was to unmapped memory close to the stack pointer (the stack could not grow there), the
-// stack pointer's own memory is not mapped, or the stack's limit leaves less room below `sp` than
-// a raise needs. Signal-safe.
+// faulted was to unmapped memory at or just below the stack pointer (an access of the stack
+// itself, a push, a call or a new frame, that found no stack there; memory above the stack
+// pointer holds frames that exist already, and a bad access there is an ordinary one), the stack
+// pointer's own memory is not mapped, or the stack's limit leaves less room below `sp` than a
+// raise needs. Signal-safe.
 bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexcept;
 
 // The actions in place before InstallFaultSignalHandlers, in the order above.

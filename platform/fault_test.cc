@@ -7,15 +7,20 @@
 // only, beside the processor's own fault tests.
 #include "platform/fault.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/errors.h"
@@ -175,6 +180,50 @@ TEST_F(FaultEndTest, FaultWhileAnErrorPassesEndsWith217AndTheReport) {
   }
 }
 
+// A stray write can make a saved frame pointer point at its own frame record: the chain of frames
+// then turns in a circle, the unwinder finds the same frame again and again and never reaches a
+// handler or the end of the stack, and no fault occurs to stop it. Every raise must end: one that
+// cannot be unwound ends with the report of its own error, written from the frame records without
+// the unwinder; a fault there ends with the fault's report.
+#define LINK_SAVED_FRAME_POINTER_TO_ITSELF() \
+  (*static_cast<void**>(__builtin_frame_address(0)) = __builtin_frame_address(0))
+
+NOIPA void RaiseBelowACyclicFrame() {
+  LINK_SAVED_FRAME_POINTER_TO_ITSELF();
+  RaiseEProcess();
+  Barrier();
+}
+
+NOIPA void FaultBelowACyclicFrame() {
+  LINK_SAVED_FRAME_POINTER_TO_ITSELF();
+  g_int_sink = ReadThroughNull();
+  Barrier();
+}
+
+TEST_F(FaultEndTest, RaiseOrFaultBelowACyclicFrameEndsWith217AndItsReport) {
+  const struct {
+    const char* name;
+    void (*run)();
+    const char* line2;
+  } kCases[] = {
+      {"a raise", [] { RunInAFrameOfItsOwn(RaiseBelowACyclicFrame); },
+       "EProcess: passes a damaged frame"},
+      {"a fault", [] { RunInAFrameOfItsOwn(FaultBelowACyclicFrame); },
+       "EAccessViolation: Access violation"},
+  };
+  for (const auto& scenario : kCases) {
+    SCOPED_TRACE(scenario.name);
+    EXPECT_EXIT(Unguarded([&] {
+                  alarm(10);
+                  scenario.run();
+                }),
+                testing::ExitedWithCode(217),
+                "^An unhandled exception occurred at \\$[0-9A-F]{16}:\n" +
+                    std::string(scenario.line2) +
+                    "\n  \\$[0-9A-F]{16}\n(  \\$[0-9A-F]{16}\n){1,16}\n$");
+  }
+}
+
 // --- A stack with no room left ------------------------------------------------------------------
 
 volatile bool g_stop_recursion = false;
@@ -238,8 +287,15 @@ TEST_F(FaultEndTest, UnhandledFaultIsReportedAtTheFaultingInstruction) {
                   "\n(  \\$[0-9A-F]{16}\n)*\n$");
 }
 
-// A fault while a raise record is being built (here: the back trace runs into an unreadable page
-// of the stack) ends the process at once with 217 and without any report.
+// --- A raise that cannot be completed --------------------------------------------------------
+//
+// A fault while an error is being built (its raise record, or its error object) cannot become an
+// error of its own: building that would meet the same damage again. The raise is given up, and
+// the process ends with 217 and the report of the error that was being built, written without
+// allocating anything (the heap may be what is damaged) and without the unwinder.
+
+// A fault while a raise record is being built: its back trace runs into an unreadable page of the
+// stack. The report is the raise's own, with the back trace as far as it can be read.
 [[noreturn]] NOIPA void RaiseWithBackTraceIntoUnreadablePage() {
   constexpr std::size_t kPage = 4096;
   constexpr std::size_t kWords = kPage / sizeof(void*);
@@ -250,32 +306,182 @@ TEST_F(FaultEndTest, UnhandledFaultIsReportedAtTheFaultingInstruction) {
   record[0] = unreadable;
   record[1] = reinterpret_cast<void*>(&RaiseWithBackTraceIntoUnreadablePage);
   if (mprotect(unreadable, kPage, PROT_NONE) != 0) _exit(1);
-  Raise(std::make_exception_ptr(EProcess("never reported")), CodeAddress(ReadThroughNull), record);
+  Raise(std::make_exception_ptr(EProcess("cut short")), {"EProcess", "cut short"},
+        CodeAddress(ReadThroughNull), record);
 }
 
-TEST_F(FaultEndTest, FaultWhileBuildingTheRaiseRecordEndsWith217AndNoReport) {
-  EXPECT_EXIT(Unguarded([] {
-                alarm(60);
-                RaiseWithBackTraceIntoUnreadablePage();
-              }),
-              testing::ExitedWithCode(217), "^$");
+TEST_F(FaultEndTest, FaultWhileBuildingTheRaiseRecordEndsWith217AndTheRaisesReport) {
+  const std::string address = Hex(CodeAddress(ReadThroughNull));
+  EXPECT_EXIT(
+      Unguarded([] {
+        alarm(60);
+        RaiseWithBackTraceIntoUnreadablePage();
+      }),
+      testing::ExitedWithCode(217),
+      Exactly("An unhandled exception occurred at $" + address + ":\nEProcess: cut short\n  $" +
+              address + "\n  $" + Hex(CodeAddress(RaiseWithBackTraceIntoUnreadablePage)) + "\n\n"));
 }
 
 // A fault while the error for a fault is being built (here the run-time error hook faults, as the
 // allocation of the error object would on a corrupted heap) would raise again and fault again
-// without end. It ends the process at once with 217 and without any report, not by a signal.
+// without end. The report is the first fault's, at its instruction, with its back trace.
 void FaultingErrorProc(int ErrNo, const void* Address, const void* Frame) {
   g_int_sink = *g_null_int;
   ErrorCodeToException(ErrNo, Address, Frame);
 }
 
-TEST_F(FaultEndTest, FaultWhileBuildingTheErrorOfAFaultEndsWith217AndNoReport) {
+TEST_F(FaultEndTest, FaultWhileBuildingTheErrorOfAFaultEndsWith217AndTheFirstFaultsReport) {
+  try {
+    g_int_sink = CallReadThroughNull();
+  } catch (const EAccessViolation&) {
+  }
+  const std::string address = Hex(CurrentRaise().addr);
+  const std::string caller = Hex(CurrentRaise().frame[0]);
   ErrorProc = FaultingErrorProc;
   EXPECT_EXIT(Unguarded([] {
                 alarm(60);
                 g_int_sink = CallReadThroughNull();
               }),
-              testing::ExitedWithCode(217), "^$");
+              testing::ExitedWithCode(217),
+              "^An unhandled exception occurred at \\$" + address +
+                  ":\nEAccessViolation: Access violation\n  \\$" + address + "\n  \\$" + caller +
+                  "\n(  \\$[0-9A-F]{16}\n)*\n$");
+}
+
+// The C library's allocator keeps, for each small size, a list of free blocks at the start of its
+// heap (glibc's per-thread cache: 64 counts of 16 bits, then 64 list heads). Each list is made to
+// hold one block at an address that cannot be read, as a stray write over those heads would: the
+// next small allocation faults inside malloc, and so does the allocation of that fault's error
+// object. The report is the first fault's.
+constexpr std::size_t kCacheLists = 64;
+constexpr std::uintptr_t kCacheChunkSize = 2 * sizeof(void*) + kCacheLists * 2 + kCacheLists * 8;
+
+// The C library's per-thread cache of free blocks, or null where it is not where glibc puts it.
+void* FreeBlockCache() {
+  std::free(std::malloc(1));  // the cache exists once the thread has allocated
+  const auto top = reinterpret_cast<std::uintptr_t>(sbrk(0));
+  const std::uintptr_t start = top - mallinfo2().arena;  // the heap's first chunk
+  const std::uintptr_t size_field = *reinterpret_cast<const std::uintptr_t*>(start + sizeof(void*));
+  if (size_field != (kCacheChunkSize | 1)) return nullptr;  // 1: the chunk before is in use
+  return reinterpret_cast<void*>(start + 2 * sizeof(void*));
+}
+
+void* volatile g_block = nullptr;
+
+NOIPA void AllocateOnADamagedHeap(void* cache) {
+  auto* counts = static_cast<std::uint16_t*>(cache);
+  auto* heads = reinterpret_cast<std::uintptr_t*>(counts + kCacheLists);
+  for (std::size_t i = 0; i < kCacheLists; ++i) {
+    counts[i] = 1;
+    heads[i] = kDamagedFrame;  // unmapped, and aligned as a block must be
+  }
+  g_block = ::operator new(24);
+  Barrier();
+}
+
+TEST_F(FaultEndTest, FaultInsideMallocWhoseErrorFaultsAgainEndsWith217AndTheReport) {
+  void* cache = FreeBlockCache();
+  if (cache == nullptr) GTEST_SKIP() << "the C library's allocator is not glibc's as known here";
+  EXPECT_EXIT(Unguarded([cache] {
+                alarm(60);
+                AllocateOnADamagedHeap(cache);
+              }),
+              testing::ExitedWithCode(217), kAccessViolationReport);
+}
+
+// --- A frame record the report cannot read ------------------------------------------------------
+//
+// A page can be mapped and still not readable: one mapped without access, or some pages of the
+// system's [vvar] area, which raise SIGBUS when read. A fault whose frame pointer holds such an
+// address makes the unwinder fault; the report that follows reads the frame records only where
+// the system says they can be read, and writes its first lines before it reads any.
+
+// Faults with the frame pointer at `frame`.
+NOIPA int FaultWithFramePointerAt(std::uintptr_t frame) {
+  int value;
+#if defined(__x86_64__)
+  __asm__ volatile(
+      "mov %%rbp, %%r11\n\t"
+      "mov %1, %%rbp\n\t"
+      "movl (%2), %0\n\t"
+      "mov %%r11, %%rbp"
+      : "=r"(value)
+      : "r"(frame), "r"(g_null_int)
+      : "r11", "memory");
+#elif defined(__aarch64__)
+  __asm__ volatile(
+      "mov x9, x29\n\t"
+      "mov x29, %1\n\t"
+      "ldr %w0, [%2]\n\t"
+      "mov x29, x9"
+      : "=r"(value)
+      : "r"(frame), "r"(g_null_int)
+      : "x9", "memory");
+#endif
+  return value;
+}
+
+// `pages`, followed by those of the system's [vvar] area if this process has one.
+std::vector<std::uintptr_t> WithVvarPages(std::vector<std::uintptr_t> pages) {
+  std::FILE* maps = std::fopen("/proc/self/maps", "r");
+  if (maps == nullptr) return pages;
+  char line[512];
+  while (std::fgets(line, sizeof line, maps) != nullptr) {
+    unsigned long start = 0;
+    unsigned long end = 0;
+    if (std::strstr(line, "[vvar") == nullptr || std::sscanf(line, "%lx-%lx", &start, &end) != 2) {
+      continue;
+    }
+    for (unsigned long page = start; page < end; page += 4096) pages.push_back(page);
+  }
+  std::fclose(maps);
+  return pages;
+}
+
+TEST_F(FaultEndTest, FaultWithAFramePointerIntoAnUnreadablePageEndsWith217AndTheReport) {
+  void* inaccessible = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(inaccessible, MAP_FAILED);
+  for (const std::uintptr_t page :
+       WithVvarPages({reinterpret_cast<std::uintptr_t>(inaccessible)})) {
+    SCOPED_TRACE(Hex(At(page)));
+    EXPECT_EXIT(Unguarded([page] {
+                  alarm(60);
+                  g_int_sink = FaultWithFramePointerAt(page);
+                }),
+                testing::ExitedWithCode(217), kAccessViolationReport);
+  }
+  munmap(inaccessible, 4096);
+}
+
+// --- An access next to the stack pointer --------------------------------------------------------
+//
+// An access that finds no memory just below the stack pointer is one of the stack itself (a
+// call, a push, a new frame) that found no stack there: there is no room to raise the error on.
+// One above the stack pointer lies in frames that are there already: it is an ordinary bad access
+// (past the end of a local array in the outermost frame, say), raised as any other.
+TEST(StackExhaustedTest, OnlyAnAccessAtOrBelowTheStackPointerExhaustsTheStack) {
+  const char marker = 0;
+  const auto sp = reinterpret_cast<std::uintptr_t>(&marker) & ~std::uintptr_t{15};
+  const struct {
+    const char* name;
+    std::uintptr_t address;
+    bool exhausted;
+  } kCases[] = {
+      {"at the stack pointer", sp, true},
+      {"a push below it", sp - sizeof(void*), true},
+      {"a new frame of 60 KiB below it", sp - 60 * 1024, true},
+      {"1 KiB above it", sp + 1024, false},
+      {"60 KiB above it", sp + 60 * 1024, false},
+      {"far away", sp - 1024 * 1024, false},
+  };
+  for (const auto& access : kCases) {
+    SCOPED_TRACE(access.name);
+    siginfo_t info{};
+    info.si_signo = SIGSEGV;
+    info.si_code = SEGV_MAPERR;
+    info.si_addr = reinterpret_cast<void*>(access.address);
+    EXPECT_EQ(StackExhausted(SIGSEGV, info, sp), access.exhausted);
+  }
 }
 
 }  // namespace

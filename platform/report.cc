@@ -125,6 +125,35 @@ void WriteReport(const void* Addr, int FrameCount, const void* const* Frame,
   err.WriteLine({});
 }
 
+// EndWithReport once the process is known not to be ending already.
+[[noreturn]] void WriteReportAndEnd(ErrorText text, const void* address, const void* frame,
+                                    const void* const* frames, int frame_count) noexcept {
+  g_ending = true;
+  ExitCode = kRunErrorUnhandled;
+  TextOutStream& err = StdErr();
+  char address_digits[16];
+  FormatAddress(address, address_digits);
+  const std::string_view address_text(address_digits, sizeof address_digits);
+  const bool written = err.WriteLine({"An unhandled exception occurred at $", address_text, ":"}) &&
+                       err.WriteLine({text.class_name != nullptr ? text.class_name : "Exception",
+                                      ": ", text.message}) &&
+                       err.WriteLine({"  $", address_text}) && err.Flush();
+  if (written) {
+    const void* read[kMaxBackTrace];
+    if (frame_count < 0) {
+      frame_count = CaptureBackTraceChecked(frame, read, kMaxBackTrace);
+      frames = read;
+    }
+    bool going = true;
+    for (int i = 0; going && i < frame_count; ++i) {
+      FormatAddress(frames[i], address_digits);
+      going = err.WriteLine({"  $", address_text});
+    }
+    if (going) err.WriteLine({});
+  }
+  EndNow(kRunErrorUnhandled);
+}
+
 // std::terminate's handler: the error was not caught anywhere, or could not be raised. The stack
 // still stands as it was at the raise, since nothing has been unwound.
 [[noreturn]] void OnUnhandledError() noexcept {
@@ -132,8 +161,11 @@ void WriteReport(const void* Addr, int FrameCount, const void* const* Frame,
   // while the report is written, say) ends the process at once with 217. Nothing more is
   // written: the report never starts over.
   if (g_ending) EndNow(kRunErrorUnhandled);
+  if (const AbandonedRaise* abandoned = AbandonedRaiseRecord()) {
+    WriteReportAndEnd(abandoned->text, abandoned->addr, abandoned->frame, abandoned->frames,
+                      abandoned->frame_count);
+  }
   g_ending = true;
-  if (RaiseAbandoned()) Halt(kRunErrorUnhandled);
   const std::exception_ptr current = std::current_exception();
   const RunErrorRecord* run_error = RecordedRunError();
   if (ExceptProc != nullptr) {
@@ -253,17 +285,15 @@ void Shutdown() noexcept {
   ::_exit(ExitCode);  // exit_group: no exit handlers, nothing else runs
 }
 
-void EndWithFaultReport(int code, const void* address, const void* frame) noexcept {
+void EndWithReport(ErrorText text, const void* address, const void* frame,
+                   const void* const* frames, int frame_count) noexcept {
   if (g_ending) EndNow(kRunErrorUnhandled);
-  g_ending = true;
-  ExitCode = kRunErrorUnhandled;
-  const void* trace[kMaxBackTrace];
-  const int count = CaptureBackTraceChecked(frame, trace, kMaxBackTrace);
-  const RunErrorText text = RunErrorTextOf(code);
-  WriteReport(address, count, trace, [&](TextOutStream& err) {
-    return err.WriteLine({text.class_name, ": ", text.message != nullptr ? text.message : ""});
-  });
-  EndNow(kRunErrorUnhandled);
+  WriteReportAndEnd(text, address, frame, frames, frame_count);
+}
+
+void EndWithFaultReport(int code, const void* address, const void* frame) noexcept {
+  char unknown[kUnknownMessageSize];
+  EndWithReport(RunErrorTextOf(code, unknown), address, frame, nullptr, -1);
 }
 
 void Halt(int status) noexcept {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <exception>
 
+#include "platform/errors.h"
+
 namespace launcher {
 
 // The exit status of the process: 0 from the start, set only on the failure paths.
@@ -23,8 +25,9 @@ void SetUpErrorHooks();
 
 // Installs the handler that std::terminate calls for an error that no handler catches: the
 // report through the unhandled-error hook, then Shutdown with exit status 217. Before the hooks
-// are set, the run-time error report and the recorded code instead; for an abandoned raise, 217
-// and no report. An error while it runs ends the process at once with 217.
+// are set, the run-time error report and the recorded code instead. For a raise that had to be
+// given up (AbandonedRaiseRecord), the report of its error written as EndWithReport writes it,
+// and 217. An error while it runs ends the process at once with 217.
 void InstallUnhandledErrorHandler() noexcept;
 
 inline constexpr std::size_t kReadableNameCapacity = 256;
@@ -41,14 +44,23 @@ bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) 
 // once with what the streams hold flushed.
 [[noreturn]] void Shutdown() noexcept;
 
-// Ends the process after a fault that cannot become an error: one that arrives while an error is
-// on its way to its handler, or inside the unwinder, or on a stack with no room left. Writes the
-// unhandled-error report of the fault's error (the class and message of run-time error `code`,
-// raised at `address`, the back trace from the frame record `frame` outward, each record read
-// only where the system says it is mapped) with no object made, no unwinder and nothing but
-// system calls; then flushes what the standard streams hold and ends with exit status 217, without
-// finalising. Signal-safe: the fault handler calls it on its own stack. When the process is
-// already reporting or ending, it writes no report of its own.
+// Ends the process with the unhandled-error report of an error that cannot be raised or unwound:
+// line 2 says `text`, the error was raised at `address`, and the back trace is
+// `frames[0..frame_count)`, or, when `frame_count` is negative, the return addresses read from
+// the frame records from `frame` outward, each only where the system says it can be read
+// (CaptureBackTraceChecked). No object is made, nothing is allocated (the allocator's lock and
+// heap stay untouched: the text goes straight into the error stream's own buffer and out with
+// write), the unwinder is not used, and the first three lines are handed to the system before any
+// frame record is read. Then it flushes what the standard streams hold and ends with exit status
+// 217, without finalising. Signal-safe: the fault handlers call it on their own stack. When the
+// process is already reporting or ending, it writes no report of its own.
+[[noreturn]] void EndWithReport(ErrorText text, const void* address, const void* frame,
+                                const void* const* frames, int frame_count) noexcept;
+
+// EndWithReport for a fault that cannot become an error: one that arrives while an error is on its
+// way to its handler, or inside the unwinder, or on a stack with no room left. Line 2 is the
+// class and message of run-time error `code`; the back trace is read from the frame records
+// from `frame` outward.
 [[noreturn]] void EndWithFaultReport(int code, const void* address, const void* frame) noexcept;
 
 // Sets ExitCode to `status` (255 if larger) and shuts down.

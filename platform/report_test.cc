@@ -148,7 +148,8 @@ TEST_F(ReportTest, UnhandledErrorEndsWithTheReportAndExitStatus217) {
                 FrameRecord chain[3];
                 LinkChain(chain, 3);
                 Raise(std::make_exception_ptr(EProcess("Executable not found: \"java\"")),
-                      At(0x5581E2B3A3B0), &chain[0]);
+                      {"EProcess", "Executable not found: \"java\""}, At(0x5581E2B3A3B0),
+                      &chain[0]);
               }),
               testing::ExitedWithCode(217),
               Exactly("An unhandled exception occurred at $00005581E2B3A3B0:\n"
@@ -376,8 +377,8 @@ TEST_F(ReportTest, ReportStopsWhereStandardErrorFailsAndIsNotStartedAgain) {
                 InstallUnhandledErrorHandler();
                 FrameRecord chain[20];
                 LinkChain(chain, 20);
-                Raise(std::make_exception_ptr(EProcess("too long for the file")), At(0xABCD),
-                      &chain[0]);
+                Raise(std::make_exception_ptr(EProcess("too long for the file")),
+                      {"EProcess", "too long for the file"}, At(0xABCD), &chain[0]);
               }),
               testing::ExitedWithCode(217), "^$");
   EXPECT_EQ(ReadAll(file), full.substr(0, 100));
