@@ -1,10 +1,11 @@
-// What fault handling is on every processor: installing the handler on its alternate stack, the
-// test for an exhausted stack, and the entry from the processor's trampoline into the error
-// machinery. The handler and the trampoline themselves are in the files of each processor
-// (fault_x86_64.cc, fault_aarch64.cc).
+// What fault handling is on every processor: installing the handlers on their alternate stack, the
+// test for an exhausted stack, the entry from the processor's trampoline into the error machinery,
+// and the handler of SIGABRT. The fault handler and the trampoline themselves are in the files of
+// each processor (fault_x86_64.cc, fault_aarch64.cc).
 #include "platform/fault.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <iterator>
 
@@ -24,7 +25,9 @@ extern "C" [[noreturn]] void launcher_raise_fault(long code, const void* address
 namespace launcher {
 namespace {
 
-struct sigaction g_previous[std::size(kFaultSignals)];
+struct sigaction g_previous[std::size(kCaughtSignals)];
+constexpr std::size_t kAbortIndex = std::size(kCaughtSignals) - 1;
+static_assert(kCaughtSignals[kAbortIndex] == SIGABRT);
 
 // The handlers' own stack. A fault of a stack that has no room left (an overflow into its guard
 // area) can only be handled on another one. The handler needs a few kilobytes: the kernel's
@@ -43,7 +46,7 @@ constexpr std::uintptr_t kStackSlack = 2 * sizeof(void*);
 // room to spare.
 constexpr std::uintptr_t kRaiseRoom = 32 * 1024;
 
-// The error whose back trace the unwinder is gathering, for a fault. The unwinder walks
+// The error whose back trace the unwinder is gathering, for a fault or an abort. The unwinder walks
 // the frames of a stack that may be damaged and can fault in turn: that fault is not reported,
 // the error that led there is, with the back trace read from the frame records instead.
 struct Gathering {
@@ -77,15 +80,38 @@ void InstallFaultSignalHandlers() noexcept {
   alternate.ss_size = sizeof g_alternate_stack;
   Sys([&] { return sigaltstack(&alternate, nullptr); });
   struct sigaction action {};
-  action.sa_sigaction = FaultSignalHandler;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    Sys([&] { return sigaction(kFaultSignals[i], &action, &g_previous[i]); });
+  for (std::size_t i = 0; i < std::size(kCaughtSignals); ++i) {
+    action.sa_sigaction = i == kAbortIndex ? AbortSignalHandler : FaultSignalHandler;
+    Sys([&] { return sigaction(kCaughtSignals[i], &action, &g_previous[i]); });
   }
 }
 
-const struct sigaction& PreviousFaultAction(int index) noexcept { return g_previous[index]; }
+const struct sigaction& PreviousAction(int index) noexcept { return g_previous[index]; }
+
+void AbortSignalHandler(int, siginfo_t* info, void* context) {
+  const bool own = (info->si_code == SI_TKILL || info->si_code == SI_USER) &&
+                   info->si_pid == Sys([] { return ::getpid(); }).value;
+  if (own) {
+    // The frames outward from the interrupted instruction (inside the C library's abort) as the
+    // unwinder finds them, which passes the C library's functions that keep no frame record.
+    const InterruptedPlace place = PlaceOf(context);
+    const ErrorText text{EExternal::kClassName, "Aborted"};
+    const void* trace[kMaxBackTrace];
+    const int count = Gather(text, place.address, place.frame, [&] {
+      return UnwindBackTraceAt(place.address, trace, kMaxBackTrace);
+    });
+    EndWithReport(text, place.address, place.frame, trace, count > 0 ? count : -1);
+  }
+  if (g_previous[kAbortIndex].sa_handler == SIG_IGN) return;
+  // The signal is blocked while this handler runs: sent again, it arrives once the handler has
+  // returned, and finds the default action.
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  Sys([&] { return sigaction(SIGABRT, &default_action, nullptr); });
+  Sys([] { return ::kill(::getpid(), SIGABRT); });
+}
 
 bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexcept {
   if (signal == SIGSEGV && info.si_code == SEGV_MAPERR) {

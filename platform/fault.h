@@ -1,5 +1,6 @@
 // Processor faults as errors: SIGSEGV, SIGBUS, SIGILL and SIGFPE become run-time errors raised
-// at the faulting instruction, in the thread's normal context.
+// at the faulting instruction, in the thread's normal context. And the launcher's own SIGABRT
+// (the C library's abort() after it found memory damage) ends in the failure report.
 #pragma once
 
 #include <signal.h>
@@ -17,11 +18,31 @@ namespace launcher {
 // it allocates nothing and writes only on that last path.
 void FaultSignalHandler(int signal, siginfo_t* info, void* context);
 
-// Installs FaultSignalHandler for SIGFPE, SIGSEGV, SIGBUS and SIGILL, in this order, with
-// SA_SIGINFO and SA_ONSTACK, no extra blocked signals and no SA_RESTART, on an alternate signal
-// stack of the launcher's own; keeps the actions that were in place, and the floating-point
-// control state, to put back after a fault.
+// The handler of SIGABRT. A SIGABRT the process sent itself (abort(), which the C library calls
+// when it finds a smashed stack canary, a buffer overflow that _FORTIFY_SOURCE checks, or a
+// damaged heap, after writing its own message line; the signal's information says so: SI_TKILL
+// or SI_USER, from this process) ends the process with the failure report, "EExternal: Aborted"
+// at the interrupted instruction, with the back trace read from the frame records as far as they
+// can be read, and 217 (EndWithReport). It never returns there: abort() would end the process by
+// the signal once the handler returned. A SIGABRT sent by another process meets the disposition
+// the launcher inherited: ignored, it is dropped; by default, it ends the process as the default
+// action does (the default is put back and the signal sent again, to arrive once the handler has
+// returned). Signal-safe; runs on the alternate signal stack.
+void AbortSignalHandler(int signal, siginfo_t* info, void* context);
+
+// Installs FaultSignalHandler for SIGFPE, SIGSEGV, SIGBUS and SIGILL, in this order, then
+// AbortSignalHandler for SIGABRT, with SA_SIGINFO and SA_ONSTACK, no extra blocked signals and no
+// SA_RESTART, on an alternate signal stack of the launcher's own; keeps the actions that were in
+// place, and the floating-point control state, to put back after a fault.
 void InstallFaultSignalHandlers() noexcept;
+
+// Where the interrupted context of a signal stood: the instruction's address and the frame
+// record (the frame pointer). In the file of each processor.
+struct InterruptedPlace {
+  const void* address;
+  const void* frame;
+};
+InterruptedPlace PlaceOf(const void* context) noexcept;
 
 // The processor's part of the above: keeps the floating-point control state of start-up (the x87
 // control word and MXCSR on x86-64, FPCR on arm64). In the file of each processor.
@@ -51,8 +72,8 @@ std::uintptr_t FaultReturnAddress(std::uintptr_t address) noexcept;
 // raise needs. Signal-safe.
 bool StackExhausted(int signal, const siginfo_t& info, std::uintptr_t sp) noexcept;
 
-// The actions in place before InstallFaultSignalHandlers, in the order above.
-inline constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};
-const struct sigaction& PreviousFaultAction(int index) noexcept;
+// The signals InstallFaultSignalHandlers catches, in its order, and the actions in place before.
+inline constexpr int kCaughtSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL, SIGABRT};
+const struct sigaction& PreviousAction(int index) noexcept;
 
 }  // namespace launcher

@@ -175,6 +175,12 @@ void SaveFloatingPointControl() noexcept {
   __asm__ volatile("mrs %0, fpcr" : "=r"(g_startup_fpcr));
 }
 
+InterruptedPlace PlaceOf(const void* raw_context) noexcept {
+  const auto& context = *static_cast<const ucontext_t*>(raw_context);
+  return {reinterpret_cast<const void*>(context.uc_mcontext.pc),
+          reinterpret_cast<const void*>(context.uc_mcontext.regs[29])};
+}
+
 std::uintptr_t FaultReturnAddress(std::uintptr_t address) noexcept { return address + 4; }
 
 }  // namespace launcher

@@ -10,6 +10,8 @@
 #include <malloc.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -27,6 +29,7 @@
 #include "platform/process.h"
 #include "platform/report.h"
 #include "platform/streams.h"
+#include "tests/support/emulation.h"
 #include "tests/support/error_testing.h"
 
 namespace launcher {
@@ -482,6 +485,82 @@ TEST(StackExhaustedTest, OnlyAnAccessAtOrBelowTheStackPointerExhaustsTheStack) {
     info.si_addr = reinterpret_cast<void*>(access.address);
     EXPECT_EQ(StackExhausted(SIGSEGV, info, sp), access.exhausted);
   }
+}
+
+// --- Aborts
+// ---------------------------------------------------------------------------------------
+//
+// The C library ends the process with abort() when it finds memory damage (a smashed stack
+// canary, a buffer overflow that _FORTIFY_SOURCE checks, a damaged heap), after writing its own
+// message line. A SIGABRT that the process raises itself ends in the report and 217, like a fault;
+// one sent by another process keeps the disposition the process inherited.
+extern "C" [[noreturn]] void __stack_chk_fail();
+extern "C" [[noreturn]] void __chk_fail();
+
+void* volatile g_freed_twice = nullptr;
+
+const std::string kAbortReport =
+    "An unhandled exception occurred at \\$[0-9A-F]{16}:\nEExternal: Aborted\n"
+    "  \\$[0-9A-F]{16}\n(  \\$[0-9A-F]{16}\n){0,16}\n$";
+
+TEST_F(FaultEndTest, AbortOfTheProcessItselfEndsWith217AndTheReport) {
+  const struct {
+    const char* name;
+    void (*run)();
+    const char* library_line;  // what the C library writes before it aborts
+  } kCases[] = {
+      {"abort()", [] { std::abort(); }, ""},
+      {"a smashed stack canary", [] { __stack_chk_fail(); },
+       "*** stack smashing detected ***: terminated\n"},
+      {"a buffer overflow that _FORTIFY_SOURCE found", [] { __chk_fail(); },
+       "*** buffer overflow detected ***: terminated\n"},
+      {"a block freed twice",
+       [] {
+         g_freed_twice = std::malloc(40);
+         std::free(g_freed_twice);
+         std::free(g_freed_twice);
+       },
+       "free(): double free detected in tcache 2\n"},
+      {"SIGABRT sent by kill to itself", [] { kill(getpid(), SIGABRT); }, ""},
+  };
+  for (const auto& scenario : kCases) {
+    SCOPED_TRACE(scenario.name);
+    std::string pattern = Exactly(scenario.library_line);
+    pattern.pop_back();  // the pattern's "$"
+    EXPECT_EXIT(Unguarded([&] {
+                  alarm(60);
+                  scenario.run();
+                }),
+                testing::ExitedWithCode(217), pattern + kAbortReport);
+  }
+}
+
+// In a child: ends once another process has sent it SIGABRT, with exit status 0 if it is still
+// there then.
+[[noreturn]] void AbortedByAnotherProcess() {
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  const pid_t self = getpid();
+  const pid_t sender = fork();
+  if (sender == 0) {
+    kill(self, SIGABRT);
+    _exit(0);
+  }
+  waitpid(sender, nullptr, 0);  // the signal is handled before the wait returns
+  _exit(0);
+}
+
+TEST_F(FaultEndTest, AbortSentByAnotherProcessKeepsTheInheritedDisposition) {
+  // (qemu-user says on standard error that its program was killed by the signal.)
+  EXPECT_EXIT(AbortedByAnotherProcess(), testing::KilledBySignal(SIGABRT),
+              e2e::kUnderEmulation ? "uncaught target signal 6" : "^$");
+  EXPECT_EXIT(
+      {
+        signal(SIGABRT, SIG_IGN);  // as inherited
+        InstallFaultSignalHandlers();
+        AbortedByAnotherProcess();
+      },
+      testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace

@@ -157,6 +157,12 @@ void SaveFloatingPointControl() noexcept {
   __asm__ volatile("stmxcsr %0" : "=m"(g_startup_mxcsr));
 }
 
+InterruptedPlace PlaceOf(const void* raw_context) noexcept {
+  const auto& context = *static_cast<const ucontext_t*>(raw_context);
+  return {reinterpret_cast<const void*>(context.uc_mcontext.gregs[REG_RIP]),
+          reinterpret_cast<const void*>(context.uc_mcontext.gregs[REG_RBP])};
+}
+
 std::uintptr_t FaultReturnAddress(std::uintptr_t address) noexcept { return address + 1; }
 
 }  // namespace launcher

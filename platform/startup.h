@@ -6,7 +6,8 @@ namespace launcher {
 using Driver = void (*)();
 
 // Sets up the process, runs `driver` and ends the process through Shutdown, in this order:
-//   1. FaultSignalHandler for SIGFPE, SIGSEGV, SIGBUS and SIGILL;
+//   1. FaultSignalHandler for SIGFPE, SIGSEGV, SIGBUS and SIGILL, and AbortSignalHandler for
+//      SIGABRT;
 //   2. the standard streams (flush-each-write when a terminal);
 //   3. the own-path record;
 //   4. the error hooks and the pre-created error objects;

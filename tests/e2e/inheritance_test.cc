@@ -105,8 +105,8 @@ TEST(Inheritance, SignalsAndProcessGroup) {
   EXPECT_EQ(result.exit_code, 0);
   const JavaRecord record = ReadJavaRecord(app.record);
   ASSERT_TRUE(record.present);
-  // The launcher handles SIGFPE, SIGSEGV, SIGBUS and SIGILL itself; exec puts them back to the
-  // default. What its parent ignored stays ignored, and nothing else is changed or blocked.
+  // The launcher handles SIGFPE, SIGSEGV, SIGBUS, SIGILL and SIGABRT itself; exec puts them back
+  // to the default. What its parent ignored stays ignored, and nothing else is changed or blocked.
   const std::vector<std::string> expected = {std::to_string(SIGINT) + " ignore",
                                              std::to_string(SIGPIPE) + " ignore"};
   if (kUnderEmulation) {

@@ -23,7 +23,7 @@ grep -qx -- "launcher - start a Java application from its own directory" <<<"$fl
 # tables' second column; ellipses and placeholders in capitals are the page's to fill in.
 texts=$(awk -F'|' '/^\| / && NF > 3 { print $3 }' "$source_dir/README.md" |
         grep -o '`[^`]*`' | tr -d '`' | sed 's/ *$//' |
-        grep -E '^(EProcess|EOutOfMemory|EAccessViolation|Error|Caused by|java\.lang)' | sort -u)
+        grep -E '^(EProcess|EOutOfMemory|EAccessViolation|EExternal|Error|Caused by|java\.lang)' | sort -u)
 count=$(wc -l <<<"$texts")
 ((count >= 10)) || fail "only $count texts read from the README: $texts"
 while IFS= read -r text; do

@@ -118,8 +118,8 @@ class FaultHandlersTest : public ErrorHooksTest {
     InstallUnhandledErrorHandler();
   }
   void TearDown() override {
-    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-      sigaction(kFaultSignals[i], &PreviousFaultAction(static_cast<int>(i)), nullptr);
+    for (std::size_t i = 0; i < std::size(kCaughtSignals); ++i) {
+      sigaction(kCaughtSignals[i], &PreviousAction(static_cast<int>(i)), nullptr);
     }
     std::set_terminate(previous_terminate_);
     ErrorHooksTest::TearDown();
