@@ -34,11 +34,29 @@ struct alignas(256) CacheLines {
 };
 constexpr auto kWide = std::align_val_t{alignof(CacheLines)};
 
-NOIPA void PlainNew() { g_block = ::operator new(g_impossible_size); }
-NOIPA void ArrayNew() { g_block = ::operator new[](g_impossible_size); }
-NOIPA void AlignedNew() { g_block = ::operator new(g_impossible_size, kWide); }
-NOIPA void AlignedArrayNew() { g_block = ::operator new[](g_impossible_size, kWide); }
-NOIPA void AlignedNewExpression() { g_block = new CacheLines[g_impossible_size / 256]; }
+// Each records the return address into its caller: the back trace of its failure starts there.
+const void* volatile g_return_address = nullptr;
+
+NOIPA void PlainNew() {
+  g_return_address = __builtin_return_address(0);
+  g_block = ::operator new(g_impossible_size);
+}
+NOIPA void ArrayNew() {
+  g_return_address = __builtin_return_address(0);
+  g_block = ::operator new[](g_impossible_size);
+}
+NOIPA void AlignedNew() {
+  g_return_address = __builtin_return_address(0);
+  g_block = ::operator new(g_impossible_size, kWide);
+}
+NOIPA void AlignedArrayNew() {
+  g_return_address = __builtin_return_address(0);
+  g_block = ::operator new[](g_impossible_size, kWide);
+}
+NOIPA void AlignedNewExpression() {
+  g_return_address = __builtin_return_address(0);
+  g_block = new CacheLines[g_impossible_size / 256];
+}
 
 struct ThrowingForm {
   const char* name;
@@ -54,7 +72,8 @@ const ThrowingForm kThrowingForms[] = {
 };
 
 // Each form raises the one out-of-memory object, at an address inside the function that asked for
-// the memory, not inside the C++ run-time or another form of `new`.
+// the memory, not inside the C++ run-time or another form of `new`, with the back trace starting
+// at the return address into that function's caller (not at the function itself a second time).
 TEST_F(MemoryTest, ThrowingFormsRaiseTheOutOfMemoryErrorAtTheirCaller) {
   if (kAllocatorReportsImpossibleSizes) GTEST_SKIP() << "the sanitizer's allocator ends the test";
   const void* pre_created = nullptr;
@@ -79,8 +98,10 @@ TEST_F(MemoryTest, ThrowingFormsRaiseTheOutOfMemoryErrorAtTheirCaller) {
     }
     EXPECT_EQ(raised, pre_created);
     // The raise address is the return address of the call of `new`.
-    EXPECT_EQ(FunctionContaining(static_cast<const char*>(CurrentRaise().addr) - 1),
-              CodeAddress(form.fail));
+    const RaiseRecord& raise = CurrentRaise();
+    EXPECT_EQ(FunctionContaining(static_cast<const char*>(raise.addr) - 1), CodeAddress(form.fail));
+    ASSERT_GE(raise.frame_count, 1);
+    EXPECT_EQ(raise.frame[0], g_return_address);
   }
 }
 
