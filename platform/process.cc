@@ -33,6 +33,21 @@ void ResetCaughtSignals() noexcept {
   }
 }
 
+// Gives SIGCHLD its default action when the launcher inherited it as ignored, and returns whether
+// it did. An ignored SIGCHLD makes the system collect every child as it ends, and its exit status
+// with it, so that the wait for it fails; the default action ignores the signal as well, but
+// leaves the child to be collected.
+bool CollectChildrenOurselves() noexcept {
+  struct sigaction action {};
+  if (!Sys([&] { return ::sigaction(SIGCHLD, nullptr, &action); }).Ok() ||
+      action.sa_handler != SIG_IGN) {
+    return false;
+  }
+  struct sigaction reset {};
+  reset.sa_handler = SIG_DFL;
+  return Sys([&] { return ::sigaction(SIGCHLD, &reset, nullptr); }).Ok();
+}
+
 // Creates the child with vfork: the launcher is suspended until the child has started the
 // program or ended, and the child may share its memory until then, so it touches nothing but
 // `channel`, through which it reports a failure. Only async-signal-safe calls, no allocation.
@@ -42,9 +57,12 @@ void ResetCaughtSignals() noexcept {
 // default and restores the launcher's mask only just before execve. A signal that reaches the
 // child in that last moment finds the default action: it ends the child, never the launcher.
 // Returns the child's process ID, or -1 when no child could be created.
+//
+// With `ignore_sigchld`, the child ignores SIGCHLD again before execve, as the launcher did when
+// it started (see CollectChildrenOurselves).
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
-                                   const char* directory,
-                                   const ChildFailureChannel& channel) noexcept {
+                                   const char* directory, const ChildFailureChannel& channel,
+                                   bool ignore_sigchld) noexcept {
   sigset_t all;
   sigset_t launcher_mask;
   sigfillset(&all);
@@ -54,6 +72,11 @@ LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* co
   const pid_t pid = ::vfork();
   if (pid == 0) {
     ResetCaughtSignals();
+    if (ignore_sigchld) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      Sys([&] { return ::sigaction(SIGCHLD, &ignore, nullptr); });
+    }
     if (directory != nullptr) {
       const SysResult changed = Sys([&] { return ::chdir(directory); });
       if (!changed.Ok()) channel.Fail(ChildStage::kChangeDirectory, changed.error);
@@ -152,10 +175,11 @@ void TProcess::Execute() {
     RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
   }
 
+  const bool ignore_sigchld = CollectChildrenOurselves();
   channel_.Open();
-  const pid_t pid =
-      StartChild(path.c_str(), arguments.data(), envp,
-                 current_directory_.empty() ? nullptr : current_directory_.c_str(), channel_);
+  const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
+                               current_directory_.empty() ? nullptr : current_directory_.c_str(),
+                               channel_, ignore_sigchld);
   const ChildFailure failure = channel_.Receive();
   if (pid < 0) {
     channel_.Close();
@@ -170,7 +194,14 @@ void TProcess::Execute() {
   }
   process_id_ = pid;
   running_ = true;
-  if (options_.Contains(poWaitOnExit) && !options_.Contains(poRunSuspended)) WaitOnExit();
+  if (options_.Contains(poWaitOnExit) && !options_.Contains(poRunSuspended)) {
+    WaitOnExit();
+    if (wait_error_ != 0) {
+      char unknown[32];
+      RaiseError<EProcess>({"Failed to wait for \"", program_.view(),
+                            "\": ", ErrorDescription(wait_error_, unknown)});
+    }
+  }
 }
 
 bool TProcess::WaitOnExit() {
@@ -178,6 +209,7 @@ bool TProcess::WaitOnExit() {
     int status = 0;
     const SysResult waited = Sys([&] { return ::wait4(process_id_, &status, 0, nullptr); });
     exit_status_ = waited.Ok() ? DecodeWaitStatus(status) : -1;
+    wait_error_ = waited.error;
   }
   running_ = false;
   // Where no pipe could be made and the child did not share the launcher's memory, its report of
