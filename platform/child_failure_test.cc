@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <tuple>
 
@@ -22,6 +23,13 @@ namespace {
 
 enum class Carrier { kPipe, kSharedPage };
 enum class Creation { kFork, kVfork };
+
+void PrintTo(Carrier carrier, std::ostream* out) {
+  *out << (carrier == Carrier::kPipe ? "pipe" : "shared page");
+}
+void PrintTo(Creation creation, std::ostream* out) {
+  *out << (creation == Creation::kFork ? "fork" : "vfork");
+}
 
 // Keeps the descriptor limit so low while it lives that a pipe cannot be made: the lowest free
 // descriptor is the last one allowed.
