@@ -1,8 +1,10 @@
 #include "check/dry_run.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "check/descriptor.h"
 #include "platform/report.h"
@@ -202,6 +205,65 @@ Child StartChild(const char* path, char* const* argv, int output, const sigset_t
   return {pid, 0};
 }
 
+// While Java runs, the check adopts the orphans of what Java starts (a child subreaper), so that a
+// process that leaves Java's group, or outlives its parent, is still the check's to end and
+// collect. Where the system does not allow it (an emulator such as qemu-user), orphans go to init,
+// and only Java's group is ended.
+class Adopter {
+ public:
+  Adopter() {
+    adopting_ = Sys([] { return ::prctl(PR_SET_CHILD_SUBREAPER, 1); }).Ok();
+  }
+  Adopter(const Adopter&) = delete;
+  Adopter& operator=(const Adopter&) = delete;
+  ~Adopter() {
+    if (adopting_) Sys([] { return ::prctl(PR_SET_CHILD_SUBREAPER, 0); });
+  }
+  bool adopting() const noexcept { return adopting_; }
+
+ private:
+  bool adopting_ = false;
+};
+
+// The check's children, from /proc (empty when it cannot be read).
+std::vector<pid_t> Children() {
+  std::vector<pid_t> children;
+  const std::string path = "/proc/self/task/" + std::to_string(::getpid()) + "/children";
+  const SysResult opened = Sys([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (!opened.Ok()) return children;
+  const Descriptor file(static_cast<int>(opened.value));
+  char buffer[4096];
+  std::string text;
+  for (;;) {
+    const SysResult read = Sys([&] { return ::read(file.get(), buffer, sizeof buffer); });
+    if (!read.Ok() || read.value == 0) break;
+    text.append(buffer, static_cast<std::size_t>(read.value));
+  }
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    if (end > at) children.push_back(static_cast<pid_t>(std::stol(text.substr(at, end - at))));
+    at = end + 1;
+  }
+  return children;
+}
+
+// Ends and collects every process the check adopted from Java: each is killed, and all are
+// collected until none is left or `grace` has passed (a process that cannot die at once, in an
+// uninterruptible wait, is left to init).
+void EndAdopted(std::chrono::milliseconds grace) {
+  const Clock::time_point deadline = Clock::now() + grace;
+  for (;;) {
+    for (const pid_t child : Children()) Sys([&] { return ::kill(child, SIGKILL); });
+    int status = 0;
+    const SysResult collected = Sys([&] { return ::waitpid(-1, &status, WNOHANG); });
+    if (!collected.Ok()) return;  // ECHILD: nothing is left
+    if (collected.value > 0) continue;
+    if (Clock::now() >= deadline) return;
+    pollfd none{-1, 0, 0};
+    Sys([&] { return ::poll(&none, 0, 10); });
+  }
+}
+
 // The running child and its process group.
 class RunningChild {
  public:
@@ -297,6 +359,7 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
   for (const char* argument : argv) vector.push_back(const_cast<char*>(argument));
   vector.push_back(nullptr);
 
+  const Adopter adopter;
   const Clock::time_point start = Clock::now();
   const Child started = StartChild(path, vector.data(), output.write.get(), stop_signals.previous(),
                                    child_signal.changed());
@@ -305,6 +368,7 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
     run.error = started.error;
     return run;
   }
+
   const RunningChild child(started.pid);
   const int reader = output.read.get();
   Sys([&] { return ::fcntl(reader, F_SETFL, O_NONBLOCK); });
@@ -339,6 +403,7 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
     }
   }
   run.elapsed = Clock::now() - start;
+  if (adopter.adopting()) EndAdopted(kGrace);
   return run;
 }
 

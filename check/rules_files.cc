@@ -18,8 +18,10 @@ bool Exists(const std::string& path) {
   return Sys([&] { return ::stat(path.c_str(), &status); }).Ok();
 }
 
-// The topics of every line: a settings file the launcher gets no line from explains them all.
+// The topics of every line: a settings file the launcher gets no line from explains them all, and
+// is the cause to fix first.
 void ClaimEveryLine(const Configuration& configuration, Problem& problem) {
+  problem.precision = Precision::kDiagnosis;
   for (int line = 1; line <= 4; ++line) {
     for (std::string& topic : LineTopics(configuration, line))
       problem.claims.push_back(std::move(topic));
@@ -185,6 +187,7 @@ void SettingsFileRule(const Configuration& configuration, Problems& problems) {
                 ? "let the user who starts the launcher read it: chmod a+r init.ini (and let them "
                   "enter the directories on its way)"
                 : "replace init.ini with a readable copy");
+    problem.precision = Precision::kDiagnosis;
     for (int line = at_once ? 1 : settings.failed_line + 1; line <= 4; ++line) {
       for (std::string& topic : LineTopics(configuration, line)) {
         problem.claims.push_back(std::move(topic));
