@@ -64,13 +64,15 @@ struct ModulePath {
   const Module* Find(std::string_view name) const;
   // The module that holds the package (the first in path order), or null.
   const Module* OfPackage(std::string_view package) const;
+  // Whether `module` has a file for the class `class_name` (binary name with dots).
+  bool Holds(const Module& module, std::string_view class_name) const;
   // The bytes of the class `class_name` (binary name with dots) in `module`, or nullopt when it is
   // not there or cannot be read.
   std::optional<std::string> ReadClass(const Module& module, std::string_view class_name) const;
 };
 
 inline constexpr std::size_t kMaxPathEntries = 1024;
-inline constexpr std::size_t kMaxDirectoryEntries = 16384;
+inline constexpr std::size_t kMaxDirectoryEntries = 4096;
 inline constexpr std::size_t kMaxExplodedEntries = 200000;
 inline constexpr int kMaxExplodedDepth = 64;
 
