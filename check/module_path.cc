@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::size_t kMaxManifestBytes = 1 << 20;
 constexpr std::size_t kMaxServiceFileBytes = 64 << 10;
+constexpr std::size_t kMaxServiceFiles = 256;
 constexpr std::size_t kMaxReleaseBytes = 64 << 10;
 constexpr std::string_view kModuleInfo = "module-info.class";
 constexpr std::string_view kVersions = "META-INF/versions/";
@@ -148,14 +149,22 @@ std::string ClassFilePath(std::string_view class_name) {
   return relative + ".class";
 }
 
+// What the scan of one module path may still read, across all its entries: entries of JARs, kept
+// in memory to read classes from, and files looked at in exploded modules.
+struct Budget {
+  std::size_t jar_entries = kMaxJarEntries;
+  std::size_t exploded_files = kMaxExplodedEntries;
+};
+
 // The services of an automatic module: each META-INF/services/S whose lines name a provider class
-// of the module.
+// of the module (at most kMaxServiceFiles of them are read).
 void ReadServices(const ZipArchive& jar, ModuleDescriptor& descriptor) {
+  std::size_t files = 0;
   for (const ZipEntry& entry : jar.entries()) {
     const std::string_view name = entry.name;
     if (name.substr(0, kServices.size()) != kServices) continue;
     const std::string_view service = name.substr(kServices.size());
-    if (!IsQualifiedName(service)) continue;
+    if (!IsQualifiedName(service) || ++files > kMaxServiceFiles) continue;
     std::string error;
     const std::optional<std::string> text = jar.Read(entry, error, kMaxServiceFileBytes);
     if (!text) continue;
@@ -175,9 +184,16 @@ void ReadServices(const ZipArchive& jar, ModuleDescriptor& descriptor) {
   }
 }
 
-std::optional<Module> ReadJar(const std::string& path, const Runtime& runtime, std::string& error) {
+std::optional<Module> ReadJar(const std::string& path, const Runtime& runtime, Budget& budget,
+                              std::string& error) {
   std::optional<ZipArchive> archive = ZipArchive::Open(path, error);
   if (!archive) return std::nullopt;
+  if (archive->entries().size() > budget.jar_entries) {
+    error = "not read: the JARs of the module path hold more than " +
+            std::to_string(kMaxJarEntries) + " entries in all";
+    return std::nullopt;
+  }
+  budget.jar_entries -= archive->entries().size();
   Module module;
   module.location = path;
 
@@ -268,21 +284,22 @@ std::optional<Module> ReadJar(const std::string& path, const Runtime& runtime, s
   return module;
 }
 
-// The packages of an exploded module's files, walked within bounds; `cut` says a bound was met.
-std::vector<std::string> ExplodedPackages(const std::string& root, bool& cut) {
+// The packages of an exploded module's files, walked within bounds (`files_left` is what the scan
+// may still look at); `cut` says a bound was met.
+std::vector<std::string> ExplodedPackages(const std::string& root, std::size_t& files_left,
+                                          bool& cut) {
   std::vector<std::string> packages;
   std::vector<std::pair<std::string, int>> pending = {{"", 0}};  // relative directories, depth
-  std::size_t seen = 0;
   while (!pending.empty()) {
     const auto [relative, depth] = std::move(pending.back());
     pending.pop_back();
     bool listing_cut = false;
     int error = 0;
     const std::optional<std::vector<std::string>> names =
-        ListDirectory(Join(root, relative), kMaxExplodedEntries - seen, listing_cut, error);
+        ListDirectory(Join(root, relative), files_left, listing_cut, error);
     if (!names) continue;
     cut = cut || listing_cut;
-    seen += names->size();
+    files_left -= names->size();
     for (const std::string& name : *names) {
       const std::string child = relative.empty() ? name : relative + "/" + name;
       // Symbolic links are not followed and hidden files not counted, as Java does here.
@@ -298,7 +315,7 @@ std::vector<std::string> ExplodedPackages(const std::string& root, bool& cut) {
         if (!package.empty()) packages.push_back(std::move(package));
       }
     }
-    if (seen >= kMaxExplodedEntries) {
+    if (files_left == 0) {
       cut = cut || !pending.empty();
       break;
     }
@@ -308,7 +325,7 @@ std::vector<std::string> ExplodedPackages(const std::string& root, bool& cut) {
   return packages;
 }
 
-std::optional<Module> ReadExploded(const std::string& directory, std::string& error,
+std::optional<Module> ReadExploded(const std::string& directory, Budget& budget, std::string& error,
                                    std::vector<std::string>& notes) {
   const std::optional<std::string> bytes =
       ReadRegularFile(Join(directory, kModuleInfo), kZipMaxEntryBytes, error);
@@ -326,11 +343,12 @@ std::optional<Module> ReadExploded(const std::string& directory, std::string& er
   module.descriptor = std::move(*descriptor);
   if (module.descriptor.packages.empty()) {
     bool cut = false;
-    module.descriptor.packages = ExplodedPackages(directory, cut);
+    module.descriptor.packages = ExplodedPackages(directory, budget.exploded_files, cut);
     if (cut) {
-      notes.push_back(directory + ": more than " + std::to_string(kMaxExplodedEntries) +
-                      " files or " + std::to_string(kMaxExplodedDepth) +
-                      " levels of directories; the packages below them are not known");
+      notes.push_back(directory + ": deeper than " + std::to_string(kMaxExplodedDepth) +
+                      " levels of directories, or the module path's directories hold more than " +
+                      std::to_string(kMaxExplodedEntries) +
+                      " files in all; the packages of the rest are not known");
     }
   }
   return module;
@@ -352,7 +370,7 @@ void Add(ModulePath& path, Module module) {
 
 // A directory of modules: its JARs and exploded modules, in name order (other files are passed
 // over, as Java does). Two modules of one name in it stop Java.
-void ScanDirectory(ModulePath& path, const std::string& directory) {
+void ScanDirectory(ModulePath& path, const std::string& directory, Budget& budget) {
   bool cut = false;
   int error = 0;
   std::optional<std::vector<std::string>> names =
@@ -374,9 +392,9 @@ void ScanDirectory(ModulePath& path, const std::string& directory) {
     std::optional<Module> module;
     if (status.kind == PathKind::kDirectory) {
       if (!IsExplodedModule(child)) continue;
-      module = ReadExploded(child, why, path.unreadable);
+      module = ReadExploded(child, budget, why, path.unreadable);
     } else if (status.kind == PathKind::kRegular && EndsWith(name, ".jar")) {
-      module = ReadJar(child, path.runtime, why);
+      module = ReadJar(child, path.runtime, budget, why);
     } else if (status.kind == PathKind::kUnreadable) {
       why = Describe(status.error);
     } else {
@@ -396,7 +414,7 @@ void ScanDirectory(ModulePath& path, const std::string& directory) {
   }
 }
 
-void ScanEntry(ModulePath& path, const std::string& entry) {
+void ScanEntry(ModulePath& path, const std::string& entry, Budget& budget) {
   const PathStatus status = StatusOf(entry);
   std::string why;
   std::optional<Module> module;
@@ -407,12 +425,12 @@ void ScanEntry(ModulePath& path, const std::string& entry) {
       why = Describe(status.error);
       break;
     case PathKind::kDirectory:
-      if (!IsExplodedModule(entry)) return ScanDirectory(path, entry);
-      module = ReadExploded(entry, why, path.unreadable);
+      if (!IsExplodedModule(entry)) return ScanDirectory(path, entry, budget);
+      module = ReadExploded(entry, budget, why, path.unreadable);
       break;
     case PathKind::kRegular:
       if (EndsWith(entry, ".jar")) {
-        module = ReadJar(entry, path.runtime, why);
+        module = ReadJar(entry, path.runtime, budget, why);
       } else {
         why = "neither a JAR nor a directory (Java stops: module format not recognized)";
       }
@@ -509,6 +527,7 @@ std::optional<std::string> ModulePath::ReadClass(const Module& module,
 ModulePath ScanModulePath(std::string_view module_path, const Runtime& runtime) {
   ModulePath path;
   path.runtime = runtime;
+  Budget budget;
   std::size_t entries = 0;
   for (std::size_t start = 0; start <= module_path.size();) {
     const std::size_t colon = std::min(module_path.find(':', start), module_path.size());
@@ -520,7 +539,7 @@ ModulePath ScanModulePath(std::string_view module_path, const Runtime& runtime) 
                                 " entries; only the first are read");
       break;
     }
-    ScanEntry(path, std::string(entry));
+    ScanEntry(path, std::string(entry), budget);
   }
   return path;
 }

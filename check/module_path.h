@@ -9,9 +9,11 @@
 // module uses, or it is automatic and another automatic module is resolved. A module of the path
 // whose name a module of the runtime has is not used at all: Java takes the runtime's.
 //
-// Bounded against a hostile path: at most kMaxPathEntries entries of the path, kMaxDirectoryEntries
-// entries of each directory of modules, and for an exploded module kMaxExplodedEntries files at a
-// depth of at most kMaxExplodedDepth; what is cut is said in `unreadable`.
+// Bounded against a hostile path: at most kMaxPathEntries entries of the path and
+// kMaxDirectoryEntries entries of each directory of modules are read; the JARs read hold at most
+// kMaxJarEntries entries in all (each within the bounds of ZipArchive), and the exploded modules
+// whose packages are not recorded in their descriptor kMaxExplodedEntries files in all, at a depth
+// of at most kMaxExplodedDepth. What is cut is said in `unreadable`.
 #pragma once
 
 #include <cstddef>
@@ -73,6 +75,7 @@ struct ModulePath {
 
 inline constexpr std::size_t kMaxPathEntries = 1024;
 inline constexpr std::size_t kMaxDirectoryEntries = 4096;
+inline constexpr std::size_t kMaxJarEntries = 1 << 20;
 inline constexpr std::size_t kMaxExplodedEntries = 200000;
 inline constexpr int kMaxExplodedDepth = 64;
 

@@ -361,8 +361,9 @@ TEST_F(ModulePathTest, ExplodedModuleWithinBounds) {
   EXPECT_EQ(path.modules[0].descriptor.packages, (Strings{"app"}));
   ASSERT_EQ(path.unreadable.size(), 1u);
   EXPECT_EQ(path.unreadable[0], root +
-                                    ": more than 200000 files or 64 levels of directories; "
-                                    "the packages below them are not known");
+                                    ": deeper than 64 levels of directories, or the module "
+                                    "path's directories hold more than 200000 files in all; "
+                                    "the packages of the rest are not known");
 }
 
 TEST_F(ModulePathTest, DirectoryWithMoreEntriesThanRead) {

@@ -87,41 +87,54 @@ class Walk {
   }
 
  private:
-  // The resolved module that holds `package`, else the first module that does, else null.
-  const Module* Holder(std::string_view package, bool& is_resolved) const {
-    const Module* first = nullptr;
+  // What the walk knows of a package, learnt once: the module of the path that holds it (the
+  // resolved one, else the first), and whether the class directory has a directory for it and
+  // class files in that.
+  struct Package {
+    const Module* holder = nullptr;
+    bool resolved = false;
+    bool directory = false;
+    std::optional<bool> own;
+  };
+
+  Package& Learn(const std::string& name) {
+    const auto known = packages_.find(name);
+    if (known != packages_.end()) return known->second;
+    Package package;
     for (const Module& module : path_.modules) {
-      if (std::find(module.descriptor.packages.begin(), module.descriptor.packages.end(),
-                    package) == module.descriptor.packages.end()) {
-        continue;
-      }
+      const std::vector<std::string>& held = module.descriptor.packages;
+      if (std::find(held.begin(), held.end(), name) == held.end()) continue;
       if (resolved_.count(module.descriptor.name)) {
-        is_resolved = true;
-        return &module;
+        package.holder = &module;
+        package.resolved = true;
+        break;
       }
-      if (!first) first = &module;
+      if (!package.holder) package.holder = &module;
     }
-    is_resolved = false;
-    return first;
+    package.directory = StatusOf(PackageDirectory(name)).kind == PathKind::kDirectory;
+    return packages_.emplace(name, package).first->second;
+  }
+
+  std::string PackageDirectory(const std::string& package) const {
+    return package.empty() ? std::string(class_dir_) : Join(class_dir_, AsPath(package));
   }
 
   // Whether the package's directory below the class directory holds a class file.
-  bool IsOwnPackage(const std::string& package) {
-    const auto known = own_packages_.find(package);
-    if (known != own_packages_.end()) return known->second;
-    const std::string directory = Join(class_dir_, AsPath(package));
-    bool own = false;
-    bool cut = false;
-    int error = 0;
-    if (const std::optional<std::vector<std::string>> names =
-            ListDirectory(directory, kMaxPackageProbe, cut, error)) {
-      own = std::any_of(names->begin(), names->end(), [&](const std::string& name) {
-        return EndsWith(name, ".class") &&
-               StatusOf(Join(directory, name)).kind == PathKind::kRegular;
-      });
+  bool IsOwn(const std::string& name, Package& package) {
+    if (!package.directory) return false;
+    if (!package.own) {
+      const std::string directory = PackageDirectory(name);
+      bool cut = false;
+      int error = 0;
+      const std::optional<std::vector<std::string>> names =
+          ListDirectory(directory, kMaxPackageProbe, cut, error);
+      package.own =
+          names && std::any_of(names->begin(), names->end(), [&](const std::string& file) {
+            return EndsWith(file, ".class") &&
+                   StatusOf(Join(directory, file)).kind == PathKind::kRegular;
+          });
     }
-    own_packages_.emplace(package, own);
-    return own;
+    return *package.own;
   }
 
   std::string ClassDirectoryFile(std::string_view class_name) const {
@@ -131,19 +144,18 @@ class Walk {
   // Where Java finds the class: the resolved module of its package, else the class path, and
   // when neither has it, why not.
   Location Locate(std::string_view class_name) {
-    const std::string package(PackageOf(class_name));
-    bool is_resolved = false;
-    const Module* holder = Holder(package, is_resolved);
-    if (holder && is_resolved) {
-      return {path_.Holds(*holder, class_name) ? Location::Kind::kResolvedModule
-                                               : Location::Kind::kMissingInModule,
-              holder};
+    const std::string name(PackageOf(class_name));
+    Package& package = Learn(name);
+    if (package.resolved) {
+      return {path_.Holds(*package.holder, class_name) ? Location::Kind::kResolvedModule
+                                                       : Location::Kind::kMissingInModule,
+              package.holder};
     }
-    if (StatusOf(ClassDirectoryFile(class_name)).kind == PathKind::kRegular) {
+    if (package.directory && StatusOf(ClassDirectoryFile(class_name)).kind == PathKind::kRegular) {
       return {Location::Kind::kClassDirectory, nullptr};
     }
-    if (holder) return {Location::Kind::kUnresolvedModule, holder};
-    if (IsOwnPackage(package)) return {Location::Kind::kMissingHere, nullptr};
+    if (package.holder) return {Location::Kind::kUnresolvedModule, package.holder};
+    if (IsOwn(name, package)) return {Location::Kind::kMissingHere, nullptr};
     return {Location::Kind::kElsewhere, nullptr};
   }
 
@@ -226,7 +238,7 @@ class Walk {
   std::deque<Pending> pending_;
   std::set<std::string> decided_;           // classes looked at already
   std::set<std::string> modules_reported_;  // unresolved modules named in `scan_.missing`
-  std::map<std::string, bool> own_packages_;
+  std::map<std::string, Package> packages_;
   std::vector<MissingClass> missing_here_;  // classes missing from the application's packages
 };
 
