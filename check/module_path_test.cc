@@ -13,6 +13,7 @@
 
 #include "tests/support/class_fixtures.h"
 #include "tests/support/e2e.h"
+#include "tests/support/helpers.h"
 
 namespace launcher::check {
 namespace {
@@ -396,6 +397,69 @@ TEST_F(ModulePathTest, ReadRuntime) {
   EXPECT_EQ(none.feature, 0);
 }
 
+// The names of the modules of the module path that Java itself resolves: what
+// --show-module-resolution prints for its boot layer ("root M URI", "M requires N URI", "M binds N
+// URI"), the modules at file: URIs.
+Names JavaResolves(const std::string& module_path, const std::string& roots) {
+  e2e::RunOptions options;
+  const std::string java = class_fixtures::JavaTools::Get().java;
+  options.argv = {java,  "--module-path", module_path, "--show-module-resolution",
+                  "-cp", "/nowhere",      "--dry-run"};
+  if (!roots.empty()) {
+    options.argv.push_back("--add-modules");
+    options.argv.push_back(roots);
+  }
+  options.argv.push_back("NoSuchMain");
+  options.env = {"PATH=/usr/bin:/bin"};
+  const e2e::RunResult result = e2e::RunProgram(java, options);
+  Names names;
+  for (const std::string& line : e2e::SplitLines(result.out)) {
+    const std::size_t uri = line.rfind(" file://");
+    if (uri == std::string::npos) continue;
+    const std::size_t name = line.rfind(' ', uri - 1);
+    names.insert(line.substr(name + 1, uri - name - 1));
+  }
+  return names;
+}
+
+// The modules resolved as Java 17 resolves them, asked of Java: roots, requires, bound services
+// (of the runtime's and of the path's own), automatic modules that bring every other.
+TEST_F(ModulePathTest, ResolvesAsJavaItself) {
+  REQUIRE_JAVAC();
+  ZipBuilder driver;  // an automatic JDBC driver: java.sql uses java.sql.Driver
+  driver.Add("META-INF/services/java.sql.Driver", "org.drv.Driver\n");
+  driver.Add("org/drv/Driver.class", ClassNaming("org.drv.Driver", {}));
+  Jar("mods/drv-2.1.jar", driver);
+  ZipBuilder other;
+  other.Add("org/other/Util.class", ClassNaming("org.other.Util", {}));
+  Jar("mods/other-lib.jar", other);
+  ModularJar("mods/app.core.jar",
+             {"app.core",
+              {"app.words", "static app.extra"},
+              {"app.spi"},
+              {"app.spi.Plugin"},
+              {},
+              {"app.core", "app.spi"}},
+             {"app.core.Main", "app.spi.Plugin"});
+  ModularJar("mods/app.words.jar", {"app.words", {}, {"app.words"}, {}, {}, {"app.words"}},
+             {"app.words.Words"});
+  ModularJar("mods/app.extra.jar", {"app.extra", {}, {}, {}, {}, {"app.extra"}}, {"app.extra.X"});
+  ModularJar(
+      "mods/app.plugin.jar",
+      {"app.plugin", {"app.core"}, {}, {}, {{"app.spi.Plugin", "app.plugin.Impl"}}, {"app.plugin"}},
+      {"app.plugin.Impl"});
+  ModularJar("mods/app.lonely.jar", {"app.lonely", {}, {}, {}, {}, {"app.lonely"}},
+             {"app.lonely.L"});
+  const ModulePath path = ScanModulePath(dir_ / "mods");
+  ASSERT_EQ(path.unreadable, Strings());
+  for (const std::string roots :
+       {"", "app.core", "app.words,app.lonely", "app.extra", "ALL-MODULE-PATH", "ALL-DEFAULT"}) {
+    const Names java = JavaResolves(dir_ / "mods", roots);
+    EXPECT_FALSE(java.empty()) << roots;  // the driver is bound whatever the roots
+    EXPECT_EQ(ResolvedModules(path, {roots}), java) << roots;
+  }
+}
+
 // Debian's JavaFX modules, as Java finds them.
 TEST(ModulePathJavaFx, FindsTheModulesAndWhatTheyRequire) {
   REQUIRE_OPENJFX();
@@ -431,6 +495,11 @@ TEST(ModulePathJavaFx, FindsTheModulesAndWhatTheyRequire) {
   EXPECT_EQ(
       ResolvedModules(path, {"javafx.web"}),
       (Names{"javafx.base", "javafx.controls", "javafx.graphics", "javafx.media", "javafx.web"}));
+  for (const char* roots : {"javafx.swing", "javafx.fxml,javafx.media", "ALL-MODULE-PATH"}) {
+    EXPECT_EQ(ResolvedModules(path, {roots}),
+              JavaResolves(class_fixtures::JavaTools::Get().openjfx_lib, roots))
+        << roots;
+  }
 }
 
 }  // namespace

@@ -362,6 +362,7 @@ class ZipBuilder {
 struct JavaTools {
   std::string javac;
   std::string jar;
+  std::string java;
   std::string openjfx_lib;  // the JavaFX modules (Debian: openjfx), or empty
   std::string cache;        // where compiled fixtures are kept
 
@@ -375,6 +376,7 @@ struct JavaTools {
       if (!found.javac.empty() && realpath(found.javac.c_str(), real) != nullptr) {
         const std::string bin = std::string(real).substr(0, std::string(real).rfind('/'));
         found.jar = bin + "/jar";
+        found.java = bin + "/java";
       } else {
         found.javac.clear();
       }
