@@ -60,6 +60,10 @@ std::optional<ModuleDescriptor> ReadModuleInfo(std::string_view bytes);
 // hold none of . ; [ / and no NUL. (An empty package name, the unnamed package, is not one.)
 bool IsBinaryName(std::string_view name);
 
+// Whether `name` is a module or package name: Java identifiers (no digit first; letters, digits, _
+// and $; not a reserved word) separated by dots.
+bool IsQualifiedName(std::string_view name);
+
 // The package of the binary class name `class_name`: everything before its last dot, or empty for
 // a class of the unnamed package.
 std::string_view PackageOf(std::string_view class_name);

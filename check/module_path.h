@@ -9,9 +9,11 @@
 // module uses, or it is automatic and another automatic module is resolved. A module of the path
 // whose name a module of the runtime has is not used at all: Java takes the runtime's.
 //
-// Bounded against a hostile path: at most kMaxPathEntries entries of the path, kMaxDirectoryEntries
-// entries of each directory of modules, and for an exploded module kMaxExplodedEntries files at a
-// depth of at most kMaxExplodedDepth; what is cut is said in `unreadable`.
+// Bounded against a hostile path: at most kMaxPathEntries entries of the path and
+// kMaxDirectoryEntries entries of each directory of modules are read; the JARs read hold at most
+// kMaxJarEntries entries in all (each within the bounds of ZipArchive), and the exploded modules
+// whose packages are not recorded in their descriptor kMaxExplodedEntries files in all, at a depth
+// of at most kMaxExplodedDepth. What is cut is said in `unreadable`.
 #pragma once
 
 #include <cstddef>
@@ -64,13 +66,16 @@ struct ModulePath {
   const Module* Find(std::string_view name) const;
   // The module that holds the package (the first in path order), or null.
   const Module* OfPackage(std::string_view package) const;
+  // Whether `module` has a file for the class `class_name` (binary name with dots).
+  bool Holds(const Module& module, std::string_view class_name) const;
   // The bytes of the class `class_name` (binary name with dots) in `module`, or nullopt when it is
   // not there or cannot be read.
   std::optional<std::string> ReadClass(const Module& module, std::string_view class_name) const;
 };
 
 inline constexpr std::size_t kMaxPathEntries = 1024;
-inline constexpr std::size_t kMaxDirectoryEntries = 16384;
+inline constexpr std::size_t kMaxDirectoryEntries = 4096;
+inline constexpr std::size_t kMaxJarEntries = 1 << 20;
 inline constexpr std::size_t kMaxExplodedEntries = 200000;
 inline constexpr int kMaxExplodedDepth = 64;
 

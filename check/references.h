@@ -36,6 +36,9 @@ struct ReferenceScan {
   // One per module (the first reference found), then one per missing class in the application's
   // own packages, in the order found.
   std::vector<MissingClass> missing;
+  // Class files the walk needed that are there but cannot be read or are not the class they
+  // should be (Java fails on them as on a missing class), each with why, for a person.
+  std::vector<std::string> unreadable;
   bool main_found = false;  // the main class was found (below class_dir or in a resolved module)
   std::string main_module;  // the resolved module it was found in; empty for class_dir
   std::size_t classes_read = 0;
@@ -47,6 +50,12 @@ inline constexpr std::size_t kMaxClassesRead = 50000;
 inline constexpr std::size_t kMaxBytesRead = 512 << 20;
 inline constexpr std::size_t kMaxMissingClasses = 100;
 
+// The walk's bounds: it stops (ReferenceScan::cut) before reading a class once either is reached.
+struct WalkLimits {
+  std::size_t classes = kMaxClassesRead;
+  std::size_t bytes = kMaxBytesRead;
+};
+
 // From the main class (found as Java finds it: in the resolved module that holds its package, else
 // below class_dir), follows references transitively through the application's own classes (below
 // class_dir, and in the resolved modules of the module path; never into the runtime's modules). A
@@ -56,11 +65,12 @@ inline constexpr std::size_t kMaxMissingClasses = 100;
 // there. A reference from an explicit module into a module it does not read (one it requires
 // static, an optional dependency) is not a fault of line 3 and is left out.
 ReferenceScan FindMissingClasses(std::string_view class_dir, std::string_view main_class,
-                                 const ModulePath& path, const std::set<std::string>& resolved);
+                                 const ModulePath& path, const std::set<std::string>& resolved,
+                                 const WalkLimits& limits = {});
 
 // The binary names of the classes below class_dir (for "did you mean"), sorted, at most `limit`.
 // Directories that are not package names are passed over; symbolic links are followed, each
-// directory once.
+// directory once (by the first path to it in name order).
 std::vector<std::string> ClassesBelow(std::string_view class_dir, std::size_t limit);
 
 }  // namespace launcher::check
