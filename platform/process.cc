@@ -286,8 +286,9 @@ void TProcess::Execute() {
     WaitOnExit();
     if (wait_error_ != 0) {
       char unknown[32];
-      RaiseError<EProcess>(
-          {"Failed to wait for \"", path.view(), "\": ", ErrorDescription(wait_error_, unknown)});
+      const ProcessFailureText text =
+          WaitFailedText(path.view(), ErrorDescription(wait_error_, unknown));
+      RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
     }
   }
 }

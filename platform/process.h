@@ -43,6 +43,12 @@ constexpr ProcessFailureText ExecuteFailedText(std::string_view path,
                                                std::string_view reason) noexcept {
   return {"Failed to execute \"", path, "\": ", reason};
 }
+// "Failed to wait for "PATH": REASON": the wait for the program started from `path` failed, so
+// that its end is not known.
+constexpr ProcessFailureText WaitFailedText(std::string_view path,
+                                            std::string_view reason) noexcept {
+  return {"Failed to wait for \"", path, "\": ", reason};
+}
 // "Failed to change directory to "DIRECTORY": REASON": the child could not enter `directory`.
 constexpr ProcessFailureText ChangeDirectoryFailedText(std::string_view directory,
                                                        std::string_view reason) noexcept {
