@@ -67,6 +67,7 @@ std::vector<std::string> LineTopics(const Configuration& configuration, int line
         topics.push_back("module " + root);
       for (const MissingClass& missing : configuration.application.references.missing) {
         topics.push_back("class " + missing.referenced);
+        if (!missing.module.empty()) topics.push_back("module " + missing.module);
       }
       topics.push_back("javafx");
       break;

@@ -12,25 +12,33 @@ int Rank(const Problem& problem) {
   return 5;
 }
 
+bool Claims(const Problem& problem, const std::string& topic) {
+  return std::find(problem.claims.begin(), problem.claims.end(), topic) != problem.claims.end();
+}
+
 bool IsAbout(const Problem& problem, const std::string& topic) {
-  return !topic.empty() &&
-         (problem.topic == topic ||
-          std::find(problem.claims.begin(), problem.claims.end(), topic) != problem.claims.end());
+  return !topic.empty() && (problem.topic == topic || Claims(problem, topic));
+}
+
+// Whether problems[other] explains problems[index]: it is about the other's topic and knows more;
+// or it knows as much and claims that topic (it names the cause; of two that claim each other's,
+// the first); or it knows as much, has the same topic and was found first.
+bool Explains(const std::vector<Problem>& problems, std::size_t other, std::size_t index) {
+  const Problem& problem = problems[index];
+  const Problem& candidate = problems[other];
+  if (other == index || !IsAbout(candidate, problem.topic)) return false;
+  if (candidate.precision != problem.precision) return candidate.precision > problem.precision;
+  if (Claims(candidate, problem.topic)) return !Claims(problem, candidate.topic) || other < index;
+  return other < index;
 }
 
 // The problem that explains `problems[index]` in its place: the first of the most precise
-// problems about its topic, when that is another one.
+// problems that explain it, or itself when none does.
 std::size_t ExplainerOf(const std::vector<Problem>& problems, std::size_t index) {
-  const Problem& problem = problems[index];
   std::size_t best = index;
   for (std::size_t other = 0; other < problems.size(); ++other) {
-    if (other == index || !IsAbout(problems[other], problem.topic)) continue;
-    const Precision precision = problems[other].precision;
-    if (precision > problems[best].precision ||
-        (precision == problems[best].precision && other < best &&
-         problems[other].topic == problem.topic)) {
-      best = other;
-    }
+    if (!Explains(problems, other, index)) continue;
+    if (best == index || problems[other].precision > problems[best].precision) best = other;
   }
   return best;
 }
@@ -57,12 +65,16 @@ std::vector<Problem> Settle(std::vector<Problem> problems) {
     explainers[index] = ExplainerOf(problems, index);
   }
   for (std::size_t index = 0; index < problems.size(); ++index) {
-    // Follow the chain to the problem that stays.
+    // Follow the chain to the problem that stays (a chain that comes back stops where it would).
     std::size_t explainer = explainers[index];
-    while (explainers[explainer] != explainer) explainer = explainers[explainer];
+    for (std::size_t steps = 0; explainers[explainer] != explainer && steps < problems.size();
+         ++steps) {
+      explainer = explainers[explainer];
+    }
+    if (explainers[explainer] != explainer) explainer = index;
+    explainers[index] = explainer;
     if (explainer == index) continue;
     if (problems[explainer].java.empty()) problems[explainer].java = problems[index].java;
-    explainers[index] = explainer;
   }
   std::vector<Problem> settled;
   for (std::size_t index = 0; index < problems.size(); ++index) {

@@ -42,11 +42,11 @@ class Problems {
 };
 
 // The problems put together. A problem is about its topic and the topics it claims. A problem is
-// dropped when another is about its topic and knows more (a higher precision), or when an earlier
-// one of the same precision has the same topic; the first of the most precise problems about a
-// topic takes the Java words of those dropped. Then the launcher file comes first, init.ini
-// second, the lines in their order, the rest last, each group in the order the problems were
-// found.
+// dropped when another explains it: one about its topic that knows more (a higher precision), or
+// as much and claims its topic (a rule that names the cause; of two that claim each other's, the
+// first), or as much with the same topic and found earlier. The problem that stays takes the Java
+// words of those it explains. Then the launcher file comes first, init.ini second, the lines in
+// their order, the rest last, each group in the order the problems were found.
 std::vector<Problem> Settle(std::vector<Problem> problems);
 
 // Where the problem is, for a person: "line 3", or its subject.

@@ -59,13 +59,31 @@ TEST(Settle, OfEquallyPreciseProblemsWithOneTopicTheFirstStays) {
                                                       "no modules: empty"}));
 }
 
-// A claim of another rule does not drop an equally precise problem whose own topic it is.
-TEST(Settle, AClaimDropsOnlyWhatKnowsLess) {
+// A rule that names the cause claims the topic of what it causes: an equally precise problem about
+// that topic is its consequence.
+TEST(Settle, AClaimExplainsAnEquallyPreciseProblem) {
   const std::vector<Problem> settled = Settle({
       Make(2, "entry missing", Precision::kFinding, "module path entries", {"module a"}),
       Make(3, "no module a", Precision::kFinding, "module a"),
   });
-  EXPECT_EQ(Whats(settled), (std::vector<std::string>{"entry missing", "no module a"}));
+  EXPECT_EQ(Whats(settled), std::vector<std::string>{"entry missing"});
+}
+
+TEST(Settle, AClaimNeverDropsWhatKnowsMore) {
+  const std::vector<Problem> settled = Settle({
+      Make(3, "no module a", Precision::kFinding, "module b", {"module a"}),
+      Make(3, "a blank in a", Precision::kDiagnosis, "module a"),
+  });
+  EXPECT_EQ(Whats(settled), (std::vector<std::string>{"no module a", "a blank in a"}));
+}
+
+TEST(Settle, OfTwoThatClaimEachOthersTopicTheFirstStays) {
+  const std::vector<Problem> settled = Settle({
+      Make(1, "first", Precision::kDiagnosis, "a", {"b"}),
+      Make(2, "second", Precision::kDiagnosis, "b", {"a"}, "Java's words"),
+  });
+  ASSERT_EQ(Whats(settled), std::vector<std::string>{"first"});
+  EXPECT_EQ(settled[0].java, "Java's words");
 }
 
 TEST(Settle, ChainsEndAtTheProblemThatStays) {

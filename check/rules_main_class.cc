@@ -121,7 +121,7 @@ void MainClassRule(const Configuration& configuration, Problems& problems) {
       closest ? "write " + Printable(*closest) + " on line 4"
               : "correct line 4, or put the class file there (a class in a package pkg lies in "
                 "pkg/ below the launcher's directory)",
-      closest ? Precision::kDiagnosis : Precision::kFinding);
+      Precision::kFinding);
 }
 
 }  // namespace launcher::check

@@ -207,6 +207,12 @@ void CommaBlankRule(const Configuration& configuration, Problems& problems) {
   problem.precision = Precision::kDiagnosis;
   for (const std::string& root : configuration.application.roots) {
     problem.claims.push_back("module " + root);
+    // The module named with a blank is not the module meant, which then is not added.
+    const std::size_t first = root.find_first_not_of(" \t");
+    const std::size_t last = root.find_last_not_of(" \t");
+    if (first != std::string::npos) {
+      problem.claims.push_back("module " + root.substr(first, last - first + 1));
+    }
   }
   problem.claims.push_back("boot layer");
 }

@@ -78,7 +78,8 @@ void ModuleNameRule(const Configuration& configuration, Problems& problems) {
                 : "correct the module's name on line 3, or put the directory that holds module " +
                       Visible(root) + " on line 2");
     problem.topic = "module " + root;
-    if (closest) problem.precision = Precision::kDiagnosis;
+    // The module meant is the one the application's classes may miss.
+    if (closest) problem.claims.push_back("module " + *closest);
   }
 }
 
@@ -88,7 +89,9 @@ void OwnModuleRule(const Configuration& configuration, Problems& problems) {
   const std::string& name = application.own_module->name;
   const auto named = std::find(application.roots.begin(), application.roots.end(), name);
   if (named == application.roots.end() || application.module_path.Find(name) != nullptr) return;
-  // What the application's own module needs is what line 3 is for.
+  // What the application's own module needs is what line 3 is for: the fix adds it, and so
+  // explains that the application's classes miss it.
+  std::vector<std::string> added;
   std::string needed;
   for (const std::string& required : application.own_module->required) {
     if (required == "java.base" || required == name) continue;
@@ -99,6 +102,7 @@ void OwnModuleRule(const Configuration& configuration, Problems& problems) {
         application.roots.end())
       continue;
     needed += "," + required;
+    added.push_back("module " + required);
   }
   std::string line3 = Line3Without(configuration, name) + needed;
   if (!line3.empty() && line3.front() == ',') line3.erase(0, 1);
@@ -113,6 +117,7 @@ void OwnModuleRule(const Configuration& configuration, Problems& problems) {
                     : "remove it from line 3: " + Visible(line3));
   problem.precision = Precision::kDiagnosis;
   problem.topic = "module " + name;
+  problem.claims = std::move(added);
 }
 
 void MainClassModuleRule(const Configuration& configuration, Problems& problems) {
@@ -147,7 +152,8 @@ void MissingClassRule(const Configuration& configuration, Problems& problems) {
               "NoClassDefFoundError when it comes to it",
           "add " + Visible(missing.module) +
               " to line 3: " + Visible(Line3With(configuration, missing.module)));
-      problem.topic = "class " + missing.referenced;
+      problem.topic = "module " + missing.module;
+      problem.claims.push_back("class " + missing.referenced);
       if (IsJavaFx(missing.referenced)) problem.claims.push_back("javafx");
       continue;
     }

@@ -43,6 +43,8 @@ void EmptyLineRule(const Configuration& configuration, Problems& problems) {
                                                   : ": the line is empty"),
                      std::string(FillLineFix(line)));
     problem.topic = "empty line " + std::to_string(line);
+    // With no modules named, the modules the application's classes need are not added either.
+    if (line == 3) problem.claims = LineTopics(configuration, 3);
   }
 }
 

@@ -294,7 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
             "CompiledForANewerJava",
             "{H}\n{M}\napp.greeting\nMain\n",
             {{"line 1: the main class was compiled for Java 25, and the Java of line 1 is 17",
-              "java.lang.UnsupportedClassVersionError: Main has been compiled by a more "
+              "UnsupportedClassVersionError: Main has been compiled by a more "
               "recent version of the Java Runtime (class file version 69.0), this version of "
               "the Java Runtime only recognizes class file versions up to 61.0",
               "name a Java installation of version 25 or later on line 1, or compile the "

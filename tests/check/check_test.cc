@@ -409,7 +409,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "", "remove the blank at the start of line 4"},
                  {"line 4: there is no class file '{DIR}/ app/Main.class' below the launcher's "
                   "directory for the main class \" app.Main\"; did you mean app.Main?",
-                  "", "write app.Main on line 4"}}},
+                  "Error: Could not find or load main class  app.Main\n"
+                  "Caused by: java.lang.ClassNotFoundException:  app.Main",
+                  "write app.Main on line 4"}},
+                nullptr,
+                "Error: Could not find or load main class  app.Main\n"
+                "Caused by: java.lang.ClassNotFoundException:  app.Main\n"},
         // One precise problem, with Java's words, not a generic one beside it.
         Mistake{"MainClassNamesItsFile",
                 "{JDK}\n{MODS}\nmod.a\napp/Main.class\n",
