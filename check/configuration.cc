@@ -11,6 +11,8 @@
 #include <array>
 
 #include "check/descriptor.h"
+#include "check/files.h"
+#include "check/zip_archive.h"
 #include "platform/own_path.h"
 #include "platform/process.h"
 #include "platform/syscall.h"
@@ -24,8 +26,8 @@ namespace {
 constexpr std::array<const char*, 3> kJavaOptionVariables = {"JDK_JAVA_OPTIONS",
                                                              "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 
-// The largest class file the check reads.
-constexpr std::size_t kMaxClassFileBytes = 16 << 20;
+// The largest class file the check reads, as the largest entry of a JAR.
+constexpr std::size_t kMaxClassFileBytes = kZipMaxEntryBytes;
 
 // How many classes below the launcher's directory are looked at for "did you mean".
 constexpr std::size_t kMaxClassesListed = 20000;
@@ -87,67 +89,32 @@ MainClassFile ReadMainClassFile(const Configuration& configuration, std::string_
   // Java takes a/b/Main as a.b.Main; a class's file lies in its package's directories.
   for (const char c : name) file.path += c == '.' ? '/' : c;
   file.path += ".class";
-  struct stat status {};
-  const SysResult looked = Sys([&] { return ::stat(file.path.c_str(), &status); });
-  if (!looked.Ok()) {
-    file.state = looked.error == ENOENT || looked.error == ENOTDIR
-                     ? MainClassFile::State::kAbsent
-                     : MainClassFile::State::kUnreadable;
-    file.error = looked.error;
+  const PathStatus status = StatusOf(file.path);
+  if (status.kind == PathKind::kMissing ||
+      (status.kind == PathKind::kUnreadable && status.error == ENOTDIR)) {
+    file.state = MainClassFile::State::kAbsent;
     return file;
   }
-  if (!S_ISREG(status.st_mode)) {
-    file.state = MainClassFile::State::kUnreadable;
-    file.error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  file.state = MainClassFile::State::kUnreadable;
+  if (status.kind == PathKind::kDirectory) {
+    file.directory = true;
+    file.why = Describe(EISDIR);
     return file;
   }
-  const SysResult opened =
-      Sys([&] { return ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
-  if (!opened.Ok()) {
-    file.state = MainClassFile::State::kUnreadable;
-    file.error = opened.error;
-    return file;
-  }
-  const Descriptor descriptor(static_cast<int>(opened.value));
-  std::string bytes;
-  char buffer[1 << 16];
-  for (;;) {
-    const SysResult read = Sys([&] { return ::read(descriptor.get(), buffer, sizeof buffer); });
-    if (!read.Ok()) {
-      file.state = MainClassFile::State::kUnreadable;
-      file.error = read.error;
-      return file;
-    }
-    if (read.value == 0 || bytes.size() > kMaxClassFileBytes) break;
-    bytes.append(buffer, static_cast<std::size_t>(read.value));
-  }
-  std::optional<ClassFile> content = ReadClassFile(bytes);
-  if (!content) {
-    file.state = MainClassFile::State::kNotAClass;
-    return file;
-  }
-  file.state = MainClassFile::State::kRead;
-  file.content = std::move(*content);
+  const std::optional<std::string> bytes = ReadRegularFile(file.path, kMaxClassFileBytes, file.why);
+  if (!bytes) return file;
+  std::optional<ClassFile> content = ReadClassFile(*bytes);
+  file.state = content ? MainClassFile::State::kRead : MainClassFile::State::kNotAClass;
+  if (content) file.content = std::move(*content);
   return file;
 }
 
 std::optional<ModuleDescriptor> ReadOwnModule(const Configuration& configuration) {
-  const std::string path =
-      std::string(configuration.launcher.directory.view()) + "module-info.class";
-  struct stat status {};
-  if (!Sys([&] { return ::stat(path.c_str(), &status); }).Ok() || !S_ISREG(status.st_mode) ||
-      static_cast<std::size_t>(status.st_size) > kMaxClassFileBytes) {
-    return std::nullopt;
-  }
-  const SysResult opened =
-      Sys([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
-  if (!opened.Ok()) return std::nullopt;
-  const Descriptor descriptor(static_cast<int>(opened.value));
-  std::string bytes(static_cast<std::size_t>(status.st_size), '\0');
-  const SysResult read = Sys([&] { return ::read(descriptor.get(), bytes.data(), bytes.size()); });
-  if (!read.Ok()) return std::nullopt;
-  bytes.resize(static_cast<std::size_t>(read.value));
-  return ReadModuleInfo(bytes);
+  std::string why;
+  const std::optional<std::string> bytes =
+      ReadRegularFile(std::string(configuration.launcher.directory.view()) + "module-info.class",
+                      kMaxClassFileBytes, why);
+  return bytes ? ReadModuleInfo(*bytes) : std::nullopt;
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ struct MainClassFile {
   enum class State { kNone, kAbsent, kUnreadable, kNotAClass, kRead };
   State state = State::kNone;  // kNone: line 4 names no class to look for
   std::string path;            // the file line 4 leads to below the launcher's directory
-  int error = 0;               // for kUnreadable
+  std::string why;             // for kUnreadable: why, for a person
+  bool directory = false;      // for kUnreadable: the path is a directory
   ClassFile content;           // for kRead
 };
 

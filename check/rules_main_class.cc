@@ -70,9 +70,8 @@ void MainClassRule(const Configuration& configuration, Problems& problems) {
       return;
     case MainClassFile::State::kUnreadable:
       Add(problems,
-          "the main class's file " + ShortWord(file.path) + " cannot be read (" +
-              Reason(file.error) + ")",
-          file.error == EISDIR
+          "the main class's file " + ShortWord(file.path) + " cannot be read (" + file.why + ")",
+          file.directory
               ? "put the class file in place of the directory"
               : "let the user who starts the launcher read it: chmod a+r " + ShortWord(file.path),
           Precision::kDiagnosis);

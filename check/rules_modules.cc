@@ -142,6 +142,16 @@ void MainClassModuleRule(const Configuration& configuration, Problems& problems)
 void MissingClassRule(const Configuration& configuration, Problems& problems) {
   const Application& application = configuration.application;
   if (!application.analysed) return;
+  const std::string main_class = MainClassName(configuration);
+  for (const std::string& unreadable : application.references.unreadable) {
+    // "NAME (WHERE): WHY"; the main class's own file is line 4's (see MainClassRule).
+    const std::string name = unreadable.substr(0, unreadable.find(" ("));
+    if (name == main_class) continue;
+    Problem& problem = problems.Add(
+        "classes", "Java cannot load a class the application uses: " + Printable(unreadable),
+        "put in its place the class file the application was built with");
+    problem.topic = "class " + name;
+  }
   for (const MissingClass& missing : application.references.missing) {
     if (!missing.module.empty()) {
       Problem& problem = problems.Add(

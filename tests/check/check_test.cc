@@ -41,8 +41,9 @@ constexpr char kOrder[] =
     "the Java installation, the module path, the modules to add, the main class";
 
 // A class file as javac writes one, small: the class `name` (internal form, "app/Main"), a
-// subclass of java.lang.Object, with public static void main(String[]) that returns at once.
-std::string ClassFile(const std::string& name) {
+// subclass of java.lang.Object, with public static void main(String[]) that returns at once;
+// naming the class `uses` too, when given.
+std::string ClassFile(const std::string& name, const std::string& uses = "") {
   std::string bytes;
   const auto u1 = [&](unsigned value) { bytes += static_cast<char>(value & 0xFF); };
   const auto u2 = [&](unsigned value) { u1(value >> 8), u1(value); };
@@ -55,7 +56,7 @@ std::string ClassFile(const std::string& name) {
   u4(0xCAFEBABE);
   u2(0);
   u2(61);                          // Java 17
-  u2(8);                           // the constant pool's count: seven constants
+  u2(uses.empty() ? 8 : 10);       // the constant pool's count: one more than its constants
   utf8(name);                      // #1
   u1(7), u2(1);                    // #2 the class
   utf8("java/lang/Object");        // #3
@@ -63,9 +64,13 @@ std::string ClassFile(const std::string& name) {
   utf8("main");                    // #5
   utf8("([Ljava/lang/String;)V");  // #6
   utf8("Code");                    // #7
-  u2(0x21), u2(2), u2(4);          // public super, this class, superclass
-  u2(0), u2(0);                    // no interfaces, no fields
-  u2(1);                           // one method: main
+  if (!uses.empty()) {
+    utf8(uses);    // #8
+    u1(7), u2(8);  // #9 the class it uses
+  }
+  u2(0x21), u2(2), u2(4);  // public super, this class, superclass
+  u2(0), u2(0);            // no interfaces, no fields
+  u2(1);                   // one method: main
   u2(0x9), u2(5), u2(6), u2(1);
   u2(7), u4(13), u2(0), u2(1), u4(1), u1(0xB1), u2(0), u2(0);  // Code: return
   u2(0);                                                       // no attributes of the class
@@ -463,6 +468,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "write app.Other on line 4, and keep its class file at {DIR}/app/Other.class"}},
                 [](CheckTest& test) {
                   WriteFile(test.app.dir / "app/Main.class", ClassFile("app/Other"));
+                }},
+        Mistake{
+            "ClassTheMainClassUsesIsMissing",
+            kGood,
+            {{"classes: the application's class app.Main uses app.Helper, which is missing from "
+              "the application's classes below the launcher's directory",
+              "", "copy all of the application's classes below the launcher's directory"}},
+            [](CheckTest& test) {
+              WriteFile(test.app.dir / "app/Main.class", ClassFile("app/Main", "app/Helper"));
+            }},
+        Mistake{"ClassTheMainClassUsesIsDamaged",
+                kGood,
+                {{"classes: Java cannot load a class the application uses: app.Helper "
+                  "({DIR}/app/Helper.class): not a class file",
+                  "", "put in its place the class file the application was built with"}},
+                [](CheckTest& test) {
+                  WriteFile(test.app.dir / "app/Main.class", ClassFile("app/Main", "app/Helper"));
+                  WriteFile(test.app.dir / "app/Helper.class", "truncated by a download");
                 }},
         Mistake{"LauncherNotExecutable",
                 kGood,
