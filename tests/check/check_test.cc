@@ -487,6 +487,26 @@ INSTANTIATE_TEST_SUITE_P(
                   WriteFile(test.app.dir / "app/Main.class", ClassFile("app/Main", "app/Helper"));
                   WriteFile(test.app.dir / "app/Helper.class", "truncated by a download");
                 }},
+        // The class path is the directory of the file the link leads to.
+        Mistake{"LauncherIsALinkToACopyElsewhere",
+                kGood,
+                {{"launcher: ./launcher is a symbolic link to {DIR}/elsewhere/launcher: the "
+                  "launcher's class path is the directory of the file it leads to, "
+                  "{DIR}/elsewhere/, not the link's, where the main class lies "
+                  "(./app/Main.class)",
+                  "Error: Could not find or load main class app.Main\n"
+                  "Caused by: java.lang.ClassNotFoundException: app.Main",
+                  "copy the launcher instead of linking it: cp --remove-destination "
+                  "{DIR}/elsewhere/launcher ./launcher; or put the classes below "
+                  "{DIR}/elsewhere/"}},
+                [](CheckTest& test) {
+                  MakeDirs(test.app.dir / "elsewhere");
+                  std::filesystem::rename(test.app.launcher, test.app.dir / "elsewhere/launcher");
+                  std::filesystem::create_symlink(test.app.dir / "elsewhere/launcher",
+                                                  test.app.launcher);
+                },
+                "Error: Could not find or load main class app.Main\n"
+                "Caused by: java.lang.ClassNotFoundException: app.Main\n"},
         Mistake{"LauncherNotExecutable",
                 kGood,
                 {{"launcher: ./launcher cannot be executed (no execute permission)", "",
@@ -525,6 +545,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "launcher starts Java with four empty values",
                   "", "put a regular file in its place"}},
                 MakeSocket,
+                "",
+                kFails},
+        // The launcher's reader fails on its first read, and keeps nothing.
+        Mistake{"InitIniReadFails",
+                "<none>",
+                {{"init.ini: init.ini cannot be read (Input/output error), so the launcher starts "
+                  "Java with four empty values",
+                  "", "replace init.ini with a readable copy"}},
+                [](CheckTest& test) {
+                  std::filesystem::create_symlink("/proc/self/mem", test.app.dir / "init.ini");
+                },
                 "",
                 kFails},
         Mistake{"FifoAsInitIni",
@@ -713,6 +744,10 @@ INSTANTIATE_TEST_SUITE_P(
                [](CheckTest& test) {
                  std::filesystem::create_symlink("init.ini", test.app.dir / "init.ini");
                }},
+        Layout{"InitIniReadFails", "<none>",
+               [](CheckTest& test) {
+                 std::filesystem::create_symlink("/proc/self/mem", test.app.dir / "init.ini");
+               }},
         Layout{"CrLfAndMore", "{JDK}\r\n{MODS}\r\nmod.a\r\napp.Main\r\nmore\r\n"},
         Layout{"MainClassWithNul", "{JDK}\n{MODS}\nmod.a\napp.Main\0x\n"s},
         Layout{"ControlByte",
@@ -878,6 +913,22 @@ TEST_F(CheckTest, UnreadableInitIniSaysSo) {
               "let the user who starts the launcher read it: chmod a+r init.ini (and let them "
               "enter the directories on its way)"}))
       << check.out;
+}
+
+// A terminal as init.ini: the launcher would wait for lines typed at it, and the check, which must
+// neither wait nor be stopped (a read from a background process group stops it with SIGTTIN),
+// does not read it: a line typed there stays for whoever reads the terminal.
+TEST_F(CheckTest, TerminalAsInitIniIsNotRead) {
+  terminal = std::make_unique<Pty>();
+  std::filesystem::create_symlink(terminal->slave_path(), app.dir / "init.ini");
+  terminal->Type("/opt/typed/jdk\n");
+  const RunResult check = RunCheck();
+  ASSERT_TRUE(check.exited) << "ended by signal " << check.signal;
+  EXPECT_FALSE(check.timed_out);
+  EXPECT_EQ(check.exit_code, 1);
+  EXPECT_TRUE(Contains(check.out, "\n  lines         not known: what is typed\n")) << check.out;
+  EXPECT_FALSE(Contains(check.out, "typed/jdk")) << check.out;
+  EXPECT_FALSE(TakeRecord().present) << "no Java may be asked";
 }
 
 // A java that never answers the dry run is stopped after the time given, with everything it
