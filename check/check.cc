@@ -10,6 +10,7 @@
 
 #include "check/configuration.h"
 #include "check/dry_run.h"
+#include "check/files.h"
 #include "check/options.h"
 #include "check/outcome.h"
 #include "check/render.h"
@@ -24,11 +25,6 @@ namespace launcher::check {
 namespace {
 
 std::vector<std::string> g_arguments;
-
-std::string Reason(int error) {
-  char unknown[32];
-  return ErrorDescription(error, unknown);
-}
 
 // Whether standard output still takes the report. A check whose reader has gone stops early: no
 // Java is asked for nobody.
@@ -92,7 +88,7 @@ void RunCheck() {
     if (!found.Ok() || !S_ISREG(status.st_mode) ||
         realpath(options.launcher.c_str(), real) == nullptr) {
       err.WriteLine({"launcher-check: ", ShortWord(options.launcher), ": ",
-                     found.Ok() ? "not a file" : Reason(found.error)});
+                     found.Ok() ? "not a file" : Describe(found.error)});
       err.WriteLine(
           {"Run launcher-check from the directory the launcher is started from, and "
            "name the launcher if it is not ./launcher: launcher-check /opt/app/launcher"});
@@ -105,7 +101,7 @@ void RunCheck() {
   if (!StdOut().Flush()) {
     const int error = StdOut().Error();
     err.WriteLine({"launcher-check: cannot write to standard output",
-                   error != 0 ? ": " + Reason(error) : std::string()});
+                   error != 0 ? ": " + Describe(error) : std::string()});
     ExitCode = 2;
   }
 }

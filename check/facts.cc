@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "check/files.h"
 #include "check/programs.h"
 #include "check/suggest.h"
 #include "check/text.h"
@@ -23,11 +24,6 @@ std::string_view Trimmed(std::string_view value) {
 }
 
 }  // namespace
-
-std::string Reason(int error) {
-  char unknown[32];
-  return ErrorDescription(error, unknown);
-}
 
 std::string InstalledJavasHint() {
   const std::vector<std::string> found = InstalledJavas();

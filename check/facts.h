@@ -11,9 +11,6 @@
 
 namespace launcher::check {
 
-// The system's description of error number `error`, as the launcher's report gives it.
-std::string Reason(int error);
-
 // "; Java installations on this machine: A, B" for a fix that names line 1, or "" when there is
 // none to name.
 std::string InstalledJavasHint();

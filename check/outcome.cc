@@ -1,15 +1,11 @@
 #include "check/outcome.h"
 
+#include "check/files.h"
 #include "platform/process.h"
 #include "platform/syscall.h"
 
 namespace launcher::check {
 namespace {
-
-std::string Reason(int error) {
-  char unknown[32];
-  return ErrorDescription(error, unknown);
-}
 
 Outcome NotStarted(std::string why) { return {Outcome::Kind::kNotStarted, std::move(why), ""}; }
 
@@ -69,14 +65,14 @@ Outcome Predict(const Configuration& configuration) {
   const JavaProgram& java = configuration.java;
   if (!java.found) return Report(NotFoundText(java.executable.view()));
   if (java.execute_error != 0) {
-    return Report(ExecuteFailedText(java.path.c_str(), Reason(java.execute_error)));
+    return Report(ExecuteFailedText(java.path.c_str(), Describe(java.execute_error)));
   }
   const CommandSize& size = configuration.size;
   if (size.longest > size.max_argument || size.total > size.limit) {
-    return Report(ExecuteFailedText(java.path.c_str(), Reason(E2BIG)));
+    return Report(ExecuteFailedText(java.path.c_str(), Describe(E2BIG)));
   }
   if (configuration.dry_run && configuration.dry_run->end == DryRun::End::kNotStarted) {
-    return Report(ExecuteFailedText(java.path.c_str(), Reason(configuration.dry_run->error)));
+    return Report(ExecuteFailedText(java.path.c_str(), Describe(configuration.dry_run->error)));
   }
   return {};
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "check/files.h"
 #include "check/text.h"
 #include "platform/streams.h"
 #include "platform/syscall.h"
@@ -14,11 +15,6 @@ namespace {
 
 constexpr std::string_view kMeaning[] = {"Java installation", "module path", "modules to add",
                                          "main class"};
-
-std::string Reason(int error) {
-  char unknown[32];
-  return ErrorDescription(error, unknown);
-}
 
 // Each line of `text` (another program's words), made safe to show, after `prefix`.
 void SayLines(std::string_view prefix, std::string_view text) {
@@ -64,7 +60,7 @@ std::string FileRow(const Configuration& configuration) {
     case FileKind::kDanglingLink:
       return path + link + ", which leads nowhere";
     case FileKind::kUnreachable:
-      return path + link + ", which cannot be looked at: " + Reason(settings.error);
+      return path + link + ", which cannot be looked at: " + Describe(settings.error);
     case FileKind::kDirectory:
       return path + link + ", a directory";
     case FileKind::kFifo:
@@ -155,7 +151,7 @@ void ShowSettings(const Configuration& configuration) {
       shown += ", and more: the line does not end within the first " + std::to_string(kReadLimit) +
                " bytes";
     } else if (settings.failed_line == line) {
-      shown += ", then reading fails: " + Reason(settings.error);
+      shown += ", then reading fails: " + Describe(settings.error);
     } else if (opened && end == LineEnd::kAbsent && settings.unfinished_line == 0 &&
                (settings.failed_line == 0 || line < settings.failed_line)) {
       shown += " (the file has no line " + std::to_string(line) + ")";
@@ -255,7 +251,7 @@ void ShowVerdict(const Configuration& configuration) {
   const DryRun& run = *configuration.dry_run;
   switch (run.end) {
     case DryRun::End::kNotStarted:
-      Say({"  ", "Java cannot be started: " + Reason(run.error)});
+      Say({"  ", "Java cannot be started: " + Describe(run.error)});
       return;
     case DryRun::End::kTimedOut:
       Say({"  ", "Java was still running after " + std::to_string(configuration.timeout.count()) +

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "check/facts.h"
+#include "check/files.h"
 #include "check/rules.h"
 #include "check/text.h"
 #include "platform/syscall.h"
@@ -42,7 +43,7 @@ void LauncherFileRule(const Configuration& configuration, Problems& problems) {
       break;
     case ProgramKind::kUnreadable:
       if (!launcher.executable) {
-        add(name + " can neither be read nor executed (" + Reason(program.error) + ")",
+        add(name + " can neither be read nor executed (" + Describe(program.error) + ")",
             "chmod a+rx " + name);
         return;
       }
@@ -143,7 +144,7 @@ void SettingsFileRule(const Configuration& configuration, Problems& problems) {
       return;
     case FileKind::kUnreachable:
       ClaimEveryLine(configuration,
-                     add("init.ini cannot be looked at (" + Reason(settings.error) + ")" + empty,
+                     add("init.ini cannot be looked at (" + Describe(settings.error) + ")" + empty,
                          "replace init.ini with a readable file, reachable from " + here));
       return;
     case FileKind::kDirectory:
@@ -178,9 +179,9 @@ void SettingsFileRule(const Configuration& configuration, Problems& problems) {
   if (settings.error != 0 && settings.read) {
     const bool at_once = settings.failed_line == 0 || settings.values[0].empty();
     Problem& problem =
-        add(at_once ? "init.ini cannot be read (" + Reason(settings.error) + ")" + empty
+        add(at_once ? "init.ini cannot be read (" + Describe(settings.error) + ")" + empty
                     : "reading init.ini fails in line " + std::to_string(settings.failed_line) +
-                          " (" + Reason(settings.error) +
+                          " (" + Describe(settings.error) +
                           "): the launcher keeps what it read before, and the lines after it are "
                           "empty",
             settings.error == EACCES

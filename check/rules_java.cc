@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "check/facts.h"
+#include "check/files.h"
 #include "check/rules.h"
 #include "check/text.h"
 #include "platform/process.h"
@@ -65,7 +66,7 @@ void JavaStartRule(const Configuration& configuration, Problems& problems) {
   // An argument list too long is the command's, not line 1's (see CommandSizeRule).
   if (error == 0 || error == E2BIG) return;
   Problem& problem = problems.Add(
-      1, ShellWord(java.path.view()) + " cannot be started (" + Reason(error) + ")",
+      1, ShellWord(java.path.view()) + " cannot be started (" + Describe(error) + ")",
       (error == EACCES
            ? "let it be executed (chmod +x), or name another Java installation on line 1"
            : "name another Java installation on line 1") +
