@@ -1,5 +1,8 @@
 #include "check/module_path.h"
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <map>
 #include <utility>
@@ -488,6 +491,15 @@ Runtime ReadRuntime(std::string_view java_home) {
     }
   }
   return runtime;
+}
+
+Runtime ReadRuntimeOf(std::string_view java) {
+  char real[PATH_MAX];
+  if (::realpath(std::string(java).c_str(), real) == nullptr) return {};
+  const std::string_view path = real;
+  constexpr std::string_view kProgram = "/bin/java";
+  if (!EndsWith(path, kProgram)) return {};
+  return ReadRuntime(path.substr(0, path.size() - kProgram.size()));
 }
 
 const Module* ModulePath::Find(std::string_view name) const {

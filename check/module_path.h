@@ -54,6 +54,10 @@ struct Runtime {
 // The runtime whose home directory is `java_home` (the directory of bin/java); what its `release`
 // file does not say stays unknown.
 Runtime ReadRuntime(std::string_view java_home);
+// The runtime of the program `java` (a path, such as /usr/bin/java, whose symbolic links lead to
+// HOME/bin/java): the runtime of HOME. Unknown when the program's real path does not end in
+// bin/java.
+Runtime ReadRuntimeOf(std::string_view java);
 
 struct ModulePath {
   std::vector<Module> modules;  // in path order; the first module of a name wins, as in Java

@@ -395,6 +395,20 @@ TEST_F(ModulePathTest, ReadRuntime) {
   const Runtime none = ReadRuntime(dir_ / "missing");
   EXPECT_TRUE(none.modules.empty());
   EXPECT_EQ(none.feature, 0);
+
+  // The runtime of a java found through symbolic links, as /usr/bin/java is.
+  e2e::MakeDirs(dir_ / "jvm/jdk-21/bin");
+  e2e::WriteFile(dir_ / "jvm/jdk-21/bin/java", "", 0755);
+  e2e::WriteFile(dir_ / "jvm/jdk-21/release", "JAVA_VERSION=\"21.0.2\"\nMODULES=\"java.base\"\n");
+  e2e::MakeDirs(dir_ / "bin");
+  std::filesystem::create_symlink(dir_ / "jvm/jdk-21/bin/java", dir_ / "alternative");
+  std::filesystem::create_symlink(dir_ / "alternative", dir_ / "bin/java");
+  const Runtime linked = ReadRuntimeOf(dir_ / "bin/java");
+  EXPECT_EQ(linked.feature, 21);
+  EXPECT_EQ(linked.modules, (Names{"java.base"}));
+  EXPECT_EQ(ReadRuntimeOf(dir_ / "alternative").feature, 21);
+  EXPECT_EQ(ReadRuntimeOf(dir_ / "jvm/jdk-21/release").feature, 0);  // not bin/java
+  EXPECT_EQ(ReadRuntimeOf(dir_ / "nowhere/bin/java").feature, 0);
 }
 
 // The names of the modules of the module path that Java itself resolves: what

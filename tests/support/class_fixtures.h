@@ -26,12 +26,16 @@
 
 namespace class_fixtures {
 
-// Big-endian numbers, as class files hold them, and little-endian ones, as ZIP archives do.
+// Big-endian numbers, as class files hold them, and little-endian ones, as ZIP archives do; bytes
+// beyond the eighth are zeros.
+inline char ByteOf(std::uint64_t value, int index) {
+  return index < 8 ? static_cast<char>(value >> (8 * index) & 0xFF) : '\0';
+}
 inline void Big(std::string& out, std::uint64_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+  for (int i = width - 1; i >= 0; --i) out += ByteOf(value, i);
 }
 inline void Little(std::string& out, std::uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+  for (int i = 0; i < width; ++i) out += ByteOf(value, i);
 }
 
 // A class file put together constant by constant.
