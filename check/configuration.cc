@@ -151,10 +151,6 @@ void DescribeCommand(Configuration& configuration) {
   if (java.found) {
     java.execute_error = Sys([&] { return ::access(java.path.c_str(), X_OK); }).error;
     java.real_path = RealPath(java.path.c_str());
-    constexpr std::string_view kBinJava = "/bin/java";
-    if (std::string_view(java.real_path).ends_with(kBinJava)) {
-      java.home = java.real_path.substr(0, java.real_path.size() - kBinJava.size());
-    }
   }
   configuration.size = SizeOf(configuration);
   Environment& environment = configuration.environment;
@@ -173,7 +169,7 @@ void DescribeApplication(Configuration& configuration) {
   Application& application = configuration.application;
   if (!SettingsReadToAnEnd(configuration.settings)) return;
   application.analysed = true;
-  if (!configuration.java.home.empty()) application.runtime = ReadRuntime(configuration.java.home);
+  if (configuration.java.found) application.runtime = ReadRuntimeOf(configuration.java.path.view());
   application.module_path = ScanModulePath(configuration.Received(2), application.runtime);
   const std::string_view roots = configuration.Received(3);
   for (std::size_t at = 0; at <= roots.size();) {

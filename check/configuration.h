@@ -41,7 +41,6 @@ struct JavaProgram {
   ByteString path;        // where it is found
   std::string real_path;  // `path` with its links resolved, empty when it cannot be
   int execute_error = 0;  // why it cannot be executed (no execute permission), 0 when it can
-  std::string home;       // the Java installation it belongs to (real_path less bin/java), or empty
 };
 
 // The size of the command the launcher hands to Linux, which takes at most `limit` bytes of
