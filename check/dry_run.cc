@@ -88,9 +88,13 @@ class StopSignals {
         sigaddset(&set_, signal);
       }
     }
-    Sys([&] { return ::sigprocmask(SIG_BLOCK, &set_, &previous_); });
+    Sys([&] { return ::sigprocmask(SIG_SETMASK, nullptr, &previous_); });
+    // Without a signal descriptor (no descriptor left), the signals keep their default action:
+    // they end the check at once, rather than wait unseen until Java has ended.
     const SysResult made = Sys([&] { return ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK); });
-    if (made.Ok()) descriptor_ = AboveStandard(static_cast<int>(made.value));
+    if (!made.Ok()) return;
+    descriptor_ = AboveStandard(static_cast<int>(made.value));
+    Sys([&] { return ::sigprocmask(SIG_BLOCK, &set_, nullptr); });
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -171,10 +175,12 @@ class ChildSignalDefault {
 }
 
 // A child started, or why none is running: `error` is the system's reason when no child could be
-// created or the program could not be started in it (the child is then collected).
+// created, or, with `in_child`, when the program could not be started in it (the child is then
+// collected).
 struct Child {
   pid_t pid = -1;
   int error = 0;
+  bool in_child = false;
 };
 
 // Starts the dry run's child (see ExecuteInChild) and learns whether the program started: fork,
@@ -200,9 +206,9 @@ Child StartChild(const char* path, char* const* argv, int output, const sigset_t
   if (reported.Ok() && reported.value == static_cast<long>(sizeof start_error)) {
     int status = 0;
     Sys([&] { return ::waitpid(pid, &status, 0); });
-    return {-1, start_error};
+    return {-1, start_error, true};
   }
-  return {pid, 0};
+  return {pid, 0, false};
 }
 
 // While Java runs, the check adopts the orphans of what Java starts (a child subreaper), so that a
@@ -365,6 +371,7 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
                                    child_signal.changed());
   output.write.Close();
   if (started.pid < 0) {
+    run.end = started.in_child ? DryRun::End::kNotStarted : DryRun::End::kNotAsked;
     run.error = started.error;
     return run;
   }

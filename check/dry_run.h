@@ -11,14 +11,15 @@ namespace launcher::check {
 
 struct DryRun {
   enum class End {
-    kNotStarted,   // the program could not be started (`error` says why)
+    kNotAsked,     // the check could not run it: no pipe or no child process (`error` says why)
+    kNotStarted,   // the program could not be started in the child (`error` says why)
     kExited,       // `status` is its exit status
     kSignalled,    // `status` is the signal that ended it
     kTimedOut,     // it was still running at the deadline, and its process group was killed
     kInterrupted,  // the check received signal `status` (SIGINT, SIGTERM or SIGHUP): the group
                    // was sent it, then killed, and the check is to end by that signal
   };
-  End end = End::kNotStarted;
+  End end = End::kNotAsked;
   int status = 0;
   int error = 0;
   std::string output;       // standard output and standard error, in the order written

@@ -250,6 +250,9 @@ void ShowVerdict(const Configuration& configuration) {
   if (!configuration.dry_run) return;
   const DryRun& run = *configuration.dry_run;
   switch (run.end) {
+    case DryRun::End::kNotAsked:
+      Say({"  ", "not asked: the check could not start it (" + Describe(run.error) + ")"});
+      return;
     case DryRun::End::kNotStarted:
       Say({"  ", "Java cannot be started: " + Describe(run.error)});
       return;

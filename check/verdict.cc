@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "check/files.h"
 #include "check/text.h"
 
 namespace launcher::check {
@@ -160,6 +161,15 @@ std::optional<Problem> JavaVerdict(const DryRun& run, const VerdictContext& cont
                 "Java was ended by signal " + std::to_string(run.status) +
                     (abbreviation ? std::string(" (SIG") + abbreviation + ")" : ""),
                 "", "see Java's output above; try another Java installation on line 1", "signal");
+  }
+  if (run.end == DryRun::End::kNotAsked) {
+    return Make(0,
+                "the check could not ask Java for its verdict (" + Printable(Describe(run.error)) +
+                    "), so it knows less of what Java would say",
+                "",
+                "run the check again with more processes or descriptors allowed (ulimit -u, "
+                "ulimit -n)",
+                "");
   }
   if (run.end != DryRun::End::kExited || run.status == 0) return std::nullopt;
 

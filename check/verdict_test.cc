@@ -159,6 +159,20 @@ TEST(Verdict, BadOptionsFromTheEnvironmentAreNotALine) {
   EXPECT_EQ(own->line, 1);
 }
 
+// When the check itself cannot start the dry run (no pipe, no process), nothing is said of the
+// launcher's start: the problem is the check's, and says what it could not learn.
+TEST(Verdict, DryRunTheCheckCouldNotStartIsNoLinesFault) {
+  DryRun not_asked;
+  not_asked.end = DryRun::End::kNotAsked;
+  not_asked.error = EMFILE;
+  const std::optional<Problem> problem = JavaVerdict(not_asked, {"/opt/app/", 60, {}});
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->line, 0);
+  EXPECT_EQ(problem->what,
+            "the check could not ask Java for its verdict (Too many open files), so it knows less "
+            "of what Java would say");
+}
+
 TEST(Verdict, TimeoutAndSignalAreProblemsOfJava) {
   DryRun stopped;
   stopped.end = DryRun::End::kTimedOut;
