@@ -276,8 +276,10 @@ void LineOrderRule(const Configuration& configuration, Problems& problems) {
                                  : " (that directory holds " + Visible(names) + ")") +
                   ", and their directory on line 2");
   }
-  if (r4 == Role::kPath &&
-      (configuration.Received(4).starts_with('/') || configuration.Received(4).ends_with(".jar"))) {
+  // A class file's name is the main class rule's (it names the class meant).
+  const std::string_view line4 = configuration.Received(4);
+  if (r4 == Role::kPath && !line4.ends_with(".class") && !line4.ends_with(".java") &&
+      (line4.starts_with('/') || line4.ends_with(".jar"))) {
     Diagnosis(problems, configuration, 4, "line 4 holds a path, not the name of the main class",
               "write on line 4 the main class's name, with dots between its package's parts "
               "(app.Main), and copy the launcher into the directory that holds its packages");

@@ -650,6 +650,19 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"line 1: line 1 names a class, \"app.Main\", not a Java installation", "",
                   "write on line 1 the Java installation (the directory that holds bin/java), and "
                   "the main class on line 4{JAVAS}"}}},
+        Mistake{
+            "ModuleNamesOnLine2",
+            "{JDK}\nmod.a\nmod.a\napp.Main\n",
+            {{"line 2: line 2 holds the names of modules, not the directories that hold them", "",
+              "write on line 2 the directory of the modules (for JavaFX with Debian's "
+              "openjfx: /usr/share/openjfx/lib), and the names of the modules to add on line "
+              "3"}}},
+        Mistake{"JarOnLine4",
+                "{JDK}\n{MODS}\nmod.a\n{DIR}/app.jar\n",
+                {{"line 4: line 4 holds a path, not the name of the main class", "",
+                  "write on line 4 the main class's name, with dots between its package's parts "
+                  "(app.Main), and copy the launcher into the directory that holds its "
+                  "packages"}}},
         Mistake{"PathOnLine3",
                 "{JDK}\n{MODS}\n{MODS}\napp.Main\n",
                 {{"line 3: line 3 holds a path, not the names of modules", "",
