@@ -166,13 +166,17 @@ bool FindProgram(std::string_view name, ByteString& path) {
 void TProcess::Execute() {
   std::vector<char*> environment;
   if (!environment_.empty()) environment = TextVector(nullptr, environment_);
-  if (executable_.empty()) RaiseError<EProcess>("Cannot execute empty command-line");
+  if (executable_.empty()) {
+    constexpr ProcessFailureText text = EmptyCommandText();
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
+  }
   const std::vector<char*> arguments = TextVector(&executable_, parameters_);
   char* const* const envp = environment.empty() ? environ : environment.data();
 
   ByteString path;
   if (!FindProgram(executable_.view(), path)) {
-    RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
+    const ProcessFailureText text = NotFoundText(executable_.view());
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
   }
 
   const bool ignore_sigchld = CollectChildrenOurselves();
@@ -183,7 +187,8 @@ void TProcess::Execute() {
   const ChildFailure failure = channel_.Receive();
   if (pid < 0) {
     channel_.Close();
-    RaiseError<EProcess>("Failed to Fork process");
+    constexpr ProcessFailureText text = ForkFailedText();
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
   }
   program_ = std::move(path);
   if (failure.Failed()) {
@@ -198,8 +203,9 @@ void TProcess::Execute() {
     WaitOnExit();
     if (wait_error_ != 0) {
       char unknown[32];
-      RaiseError<EProcess>({"Failed to wait for \"", program_.view(),
-                            "\": ", ErrorDescription(wait_error_, unknown)});
+      const ProcessFailureText text =
+          WaitFailedText(program_.view(), ErrorDescription(wait_error_, unknown));
+      RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
     }
   }
 }
@@ -222,11 +228,13 @@ bool TProcess::WaitOnExit() {
 
 void TProcess::RaiseStartFailure(const ChildFailure& failure) {
   channel_.Close();
-  const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
   char unknown[32];
-  RaiseError<EProcess>({in_directory ? "Failed to change directory to \"" : "Failed to execute \"",
-                        in_directory ? current_directory_.c_str() : program_.c_str(),
-                        "\": ", ErrorDescription(failure.error, unknown)});
+  const char* reason = ErrorDescription(failure.error, unknown);
+  const ProcessFailureText text =
+      failure.stage == ChildStage::kChangeDirectory
+          ? ChangeDirectoryFailedText(current_directory_.c_str(), reason)
+          : ExecuteFailedText(program_.c_str(), reason);
+  RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
 }
 
 }  // namespace launcher
