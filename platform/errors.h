@@ -143,10 +143,11 @@ extern TErrorProc ErrorProc;
 //
 // Before the error leaves, the raise walks the frames that the unwinder will pass, as the unwinder
 // finds them: no caller's frame may lie below its callee's (nor more than two in a row at the same
-// place, see FrameOrder in errors.cc), and the chain must end within kLongestFrameChain frames. A chain that turns in a circle (a stray write made a saved frame
-// pointer point at its own frame record, say) would keep the unwinder searching for a handler
-// without end, and no fault would stop it: such a raise is given up (see AbandonedRaiseRecord).
-// So is a raise that starts while another is still building its record.
+// place, see FrameOrder in errors.cc), and the chain must end within kLongestFrameChain frames.
+// A chain that turns in a circle (a stray write made a saved frame pointer point at its own frame
+// record, say) would keep the unwinder searching for a handler without end, and no fault would
+// stop it: such a raise is given up (see AbandonedRaiseRecord). So is a raise that starts while
+// another is still building its record.
 [[noreturn]] void Raise(const std::exception_ptr& error, ErrorText text, const void* addr,
                         const void* frame);
 

@@ -22,12 +22,13 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* context);
 // when it finds a smashed stack canary, a buffer overflow that _FORTIFY_SOURCE checks, or a
 // damaged heap, after writing its own message line; the signal's information says so: SI_TKILL
 // or SI_USER, from this process) ends the process with the failure report, "EExternal: Aborted"
-// at the interrupted instruction, with the back trace read from the frame records as far as they
-// can be read, and 217 (EndWithReport). It never returns there: abort() would end the process by
-// the signal once the handler returned. A SIGABRT sent by another process meets the disposition
-// the launcher inherited: ignored, it is dropped; by default, it ends the process as the default
-// action does (the default is put back and the signal sent again, to arrive once the handler has
-// returned). Signal-safe; runs on the alternate signal stack.
+// at the interrupted instruction, with the callers the unwinder finds from there (where its walk
+// faults, those read from the frame records as far as they can be read), and 217
+// (EndWithReport). It never returns there: abort() would end the process by the signal once the
+// handler returned. A SIGABRT sent by another process meets the disposition the launcher
+// inherited: ignored, it is dropped; by default, it ends the process as the default action does
+// (the default is put back and the signal sent again, to arrive once the handler has returned).
+// Signal-safe; runs on the alternate signal stack.
 void AbortSignalHandler(int signal, siginfo_t* info, void* context);
 
 // Installs FaultSignalHandler for SIGFPE, SIGSEGV, SIGBUS and SIGILL, in this order, then
