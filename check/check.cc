@@ -54,7 +54,9 @@ int Run(const Options& options, const ByteString& launcher_path) {
     configuration.dry_run = RunDryRun(configuration.java.path.c_str(),
                                       DryRunArguments(configuration), configuration.timeout);
     if (configuration.dry_run->end == DryRun::End::kInterrupted) {
-      EndBySignal(configuration.dry_run->status);
+      // The check ends by the signal that stopped it, as though it had not been caught.
+      ExitSignal = configuration.dry_run->status;
+      return 0;
     }
     ShowVerdict(configuration);
   }

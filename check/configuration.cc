@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <array>
 
-#include "check/descriptor.h"
+#include "platform/descriptor.h"
 #include "check/classes/files.h"
 #include "check/classes/zip_archive.h"
 #include "platform/own_path.h"

@@ -14,9 +14,8 @@
 #include <array>
 #include <string>
 
-#include "check/descriptor.h"
-#include "platform/report.h"
-#include "platform/streams.h"
+#include "platform/child_failure.h"
+#include "platform/descriptor.h"
 #include "platform/syscall.h"
 
 extern "C" char** environ;
@@ -146,22 +145,22 @@ class ChildSignalDefault {
 
 // In the child, between fork and execve: a process group of its own, standard input from
 // /dev/null, standard output and standard error into `output`, the check's signal mask and an
-// ignored SIGCHLD as the check received them, then the program. When it cannot be started, the
-// reason goes into `failure` (close-on-exec: it ends unwritten when the program starts) and the
-// child ends with 127. Only async-signal-safe calls.
-[[noreturn]] void ExecuteInChild(const char* path, char* const* argv, int output, int failure,
-                                 const sigset_t& mask, bool ignore_child_signal) {
+// ignored SIGCHLD as the check received them, then the program. When a step fails, the child
+// reports it through `failure` and ends with 127. Only async-signal-safe calls.
+[[noreturn]] void ExecuteInChild(const char* path, char* const* argv, int output,
+                                 const ChildFailureChannel& failure, const sigset_t& mask,
+                                 bool ignore_child_signal) {
+  // The parent makes the group as well, whichever of the two runs first; a failure here means
+  // that the parent's call has made it already.
   Sys([] { return ::setpgid(0, 0); });
-  int error = 0;
   const SysResult null = Sys([&] { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); });
-  if (!null.Ok()) error = null.error;
+  if (!null.Ok()) failure.Fail(ChildStage::kRedirect, null.error);
   const int moves[][2] = {{static_cast<int>(null.value), 0}, {output, 1}, {output, 2}};
   for (const auto& [from, to] : moves) {
-    if (error != 0) break;
     // dup2 onto itself keeps the close-on-exec flag: /dev/null may have taken descriptor 0.
     const SysResult moved = from == to ? Sys([&] { return ::fcntl(to, F_SETFD, 0); })
                                        : Sys([&] { return ::dup2(from, to); });
-    error = moved.error;
+    if (!moved.Ok()) failure.Fail(ChildStage::kRedirect, moved.error);
   }
   if (ignore_child_signal) {
     struct sigaction ignore {};
@@ -169,9 +168,7 @@ class ChildSignalDefault {
     Sys([&] { return ::sigaction(SIGCHLD, &ignore, nullptr); });
   }
   Sys([&] { return ::sigprocmask(SIG_SETMASK, &mask, nullptr); });
-  if (error == 0) error = Sys([&] { return ::execve(path, argv, environ); }).error;
-  Sys([&] { return ::write(failure, &error, sizeof error); });
-  ::_exit(127);
+  failure.Fail(ChildStage::kExecute, Sys([&] { return ::execve(path, argv, environ); }).error);
 }
 
 // A child started, or why none is running: `error` is the system's reason when no child could be
@@ -184,29 +181,26 @@ struct Child {
 };
 
 // Starts the dry run's child (see ExecuteInChild) and learns whether the program started: fork,
-// not vfork or posix_spawn, with a close-on-exec pipe for the reason of a failed start, which
-// works whether or not the child shares the check's memory (under an emulator such as qemu-user,
-// vfork and posix_spawn run as fork).
+// which a child-failure channel serves whether or not the child shares the check's memory (under
+// an emulator such as qemu-user, vfork and posix_spawn run as fork as well).
+//
+// With a pipe, the answer is final when this returns. Without one (no descriptor left), the
+// child's report arrives through memory that it shares with the check, complete once the child
+// has ended: the caller asks `failure` again after collecting the child.
 Child StartChild(const char* path, char* const* argv, int output, const sigset_t& mask,
-                 bool ignore_child_signal) {
-  Pipe failure = MakePipe();
-  if (failure.error != 0) return {-1, failure.error};
+                 bool ignore_child_signal, ChildFailureChannel& failure) {
+  failure.Open();
   const SysResult forked = Sys([] { return ::fork(); });
   if (!forked.Ok()) return {-1, forked.error};
   const auto pid = static_cast<pid_t>(forked.value);
-  if (pid == 0) {
-    ExecuteInChild(path, argv, output, failure.write.get(), mask, ignore_child_signal);
-  }
+  if (pid == 0) ExecuteInChild(path, argv, output, failure, mask, ignore_child_signal);
   // The child's group is made here as well, so that it exists whichever of the two runs first.
   Sys([&] { return ::setpgid(pid, pid); });
-  failure.write.Close();
-  int start_error = 0;
-  const SysResult reported =
-      Sys([&] { return ::read(failure.read.get(), &start_error, sizeof start_error); });
-  if (reported.Ok() && reported.value == static_cast<long>(sizeof start_error)) {
+  const ChildFailure reported = failure.Receive();
+  if (reported.Failed()) {
     int status = 0;
     Sys([&] { return ::waitpid(pid, &status, 0); });
-    return {-1, start_error, true};
+    return {-1, reported.error, true};
   }
   return {pid, 0, false};
 }
@@ -367,8 +361,9 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
 
   const Adopter adopter;
   const Clock::time_point start = Clock::now();
+  ChildFailureChannel failure;
   const Child started = StartChild(path, vector.data(), output.write.get(), stop_signals.previous(),
-                                   child_signal.changed());
+                                   child_signal.changed(), failure);
   output.write.Close();
   if (started.pid < 0) {
     run.end = started.in_child ? DryRun::End::kNotStarted : DryRun::End::kNotAsked;
@@ -401,6 +396,11 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
       const int status = child.Collect();
       if (pipe_open) Drain(reader, run);
       Decode(status, run);
+      // Without a pipe, a failed start is known only now that the child has ended.
+      if (const ChildFailure late = failure.Receive(); late.Failed()) {
+        run.end = DryRun::End::kNotStarted;
+        run.error = late.error;
+      }
       break;
     }
     if (Clock::now() >= deadline) {
@@ -412,20 +412,6 @@ DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
   run.elapsed = Clock::now() - start;
   if (adopter.adopting()) EndAdopted(kGrace);
   return run;
-}
-
-void EndBySignal(int signal) {
-  StdOut().Flush();
-  StdErr().Flush();
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  Sys([&] { return ::sigaction(signal, &action, nullptr); });
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signal);
-  Sys([&] { return ::sigprocmask(SIG_UNBLOCK, &only, nullptr); });
-  ::raise(signal);
-  Halt(128 + signal);
 }
 
 }  // namespace launcher::check

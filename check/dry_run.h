@@ -40,9 +40,4 @@ inline constexpr std::size_t kOutputLimit = 64 * 1024;
 DryRun RunDryRun(const char* path, const std::vector<const char*>& argv,
                  std::chrono::seconds timeout);
 
-// Ends the check by `signal` as though it had not been caught: standard output flushed, the
-// default action restored and the signal raised (exit status 128 + `signal` should it not end
-// the process).
-[[noreturn]] void EndBySignal(int signal);
-
 }  // namespace launcher::check

@@ -11,7 +11,7 @@
 #include <array>
 #include <memory>
 
-#include "check/descriptor.h"
+#include "platform/descriptor.h"
 #include "platform/process.h"
 #include "platform/syscall.h"
 

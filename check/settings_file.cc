@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "check/descriptor.h"
+#include "platform/descriptor.h"
 #include "launcher/settings.h"
 #include "platform/errors.h"
 #include "platform/syscall.h"

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "check/descriptor.h"
+#include "platform/descriptor.h"
 #include "platform/syscall.h"
 
 namespace launcher::check {

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "check/descriptor.h"
+#include "platform/descriptor.h"
 #include "check/classes/files.h"
 #include "platform/syscall.h"
 
