@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the packaging checks share; sourced by each of them.
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -30,4 +31,46 @@ expect_check_usage() {
   status=$?
   set -e
   ((status == 2)) || fail "$what ended with $status for an unknown option, not 2"
+}
+
+# entry_value FILE KEY: the value of KEY in the group [Desktop Entry] of the desktop entry FILE
+# (- for standard input), as written (escapes and quotes kept).
+entry_value() {
+  awk -v key="$2" '
+    /^\[/ { in_group = ($0 == "[Desktop Entry]") }
+    in_group && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }
+  ' "$1"
+}
+
+# expect_lintian_clean DEB: lintian finds no error and no warning in the package (overridden
+# tags do not count; the lines it printed are shown on failure).
+expect_lintian_clean() {
+  local out
+  out=$(lintian --fail-on error,warning "$1" 2>&1 | grep -v '^running with root privileges') ||
+    true
+  if grep -qE '^[EW]: ' <<<"$out"; then
+    echo "$out" >&2
+    fail "lintian: errors or warnings in $(basename "$1")"
+  fi
+}
+
+# dpkg_locked ARGUMENT...: dpkg, with the lock that the tests which install packages share, so
+# that two such tests (of this or another checkout) never run at once; waits up to 10 minutes for
+# it, and for dpkg's own lock held by another program.
+dpkg_locked() {
+  local status
+  for _ in $(seq 60); do
+    status=0
+    flock -w 600 /run/lock/launcher-tests-dpkg.lock dpkg "$@" 2>"${TMPDIR:-/tmp}/dpkg.$$.err" ||
+      status=$?
+    if ((status != 0)) && grep -q 'dpkg frontend lock\|dpkg status database is locked' \
+        "${TMPDIR:-/tmp}/dpkg.$$.err"; then
+      sleep 10
+      continue
+    fi
+    cat "${TMPDIR:-/tmp}/dpkg.$$.err" >&2
+    rm -f "${TMPDIR:-/tmp}/dpkg.$$.err"
+    return "$status"
+  done
+  fail "dpkg stayed locked by another program"
 }
