@@ -76,7 +76,7 @@ sed "s/@VERSION@/$version/; s/@ARCH@/$arch/; /^Architecture:/a Installed-Size: $
   "$source_dir/packaging/debian/control" >"$root/DEBIAN/control"
 (cd "$root" && find usr -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum) >"$root/DEBIAN/md5sums"
 
-find "$root" -type d -exec chmod 0755 {} +
+find "$root" -type d -exec chmod u=rwx,go=rx,ug-s {} +  # and no set-group-ID bit, which a directory inherits
 chmod 0755 "$root/usr/bin/"*
 find "$root" -type f ! -path "$root/usr/bin/*" -exec chmod 0644 {} +
 find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +

@@ -110,6 +110,6 @@ mv "$output/$archive.part" "$output/$archive"
 (cd "$output" && sha256sum "$archive" >"$archive.sha256")
 echo "$output/$archive"
 
-SOURCE_DATE_EPOCH=$epoch "$source_dir/packaging/pack-deb.sh" --source "$source_dir" \
+SOURCE_DATE_EPOCH=$epoch "$(dirname "${BASH_SOURCE[0]}")/pack-deb.sh" --source "$source_dir" \
   --launcher "$launcher" --check "$check" --pack "$pack" --strip "$strip" --version "$version" \
   --processor "$processor" --output "$output"
