@@ -7,8 +7,10 @@
 #     maps the plain archive without a word;
 #   - the JavaFX example (hello.HelloFx on the class path), whose training run fails (a display
 #     that does not exist): the pack says so and keeps the plain archive, which the runtime maps
-#     without a word; packed again with a training run under xvfb-run, it shows its window and its
-#     entry's StartupWMClass is its main class.
+#     without a word; the example shows its window, and its entry's StartupWMClass is its main
+#     class (a successful training run: pack_app.sh and the bundle);
+#   - an application whose library is a plain JAR (an automatic module, which jlink cannot link):
+#     the JAR goes to modules/, its module is added, and the application runs.
 # usage: pack_examples.sh LAUNCHER_PACK JDK OPENJFX_LIB OPENJFX_JNI SOURCE_DIR
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -61,7 +63,7 @@ check_out=$(cd "$demo" && env -i PATH=/usr/bin:/bin ./launcher-check) ||
   fail "launcher-check found a problem in the demo: $check_out"
 expect_plain_archive "$demo"
 
-# The JavaFX example: a training run that fails, then one that succeeds.
+# The JavaFX example: a training run that fails.
 "$jdk/bin/javac" --module-path "$openjfx" --add-modules javafx.controls -d "$work/fx/classes" \
   "$source_dir/examples/javafx/hello/HelloFx.java"
 fx=(--name "Hello FX" --main-class hello.HelloFx --input "$work/fx/classes" --training-run
@@ -70,16 +72,29 @@ out=$(DISPLAY=:nowhere "$pack" "${common[@]}" "${fx[@]}" 2>&1) || fail "the fail
 grep -qE "the training run failed \(exit status [0-9]+\); the start-up archive holds the JDK's default classes only" \
   <<<"$out" || fail "the pack does not say that the training run failed: $out"
 grep -qF "Unable to open DISPLAY" <<<"$out" || fail "the pack does not show what the run wrote: $out"
-expect_plain_archive "$work/out/hello-fx"
-
-out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$pack" "${common[@]}" "${fx[@]}" 2>&1) ||
-  fail "the JavaFX example's pack failed: $out"
 hello=$work/out/hello-fx
-grep -q '^javafx/scene/control/Label$' "$hello/runtime/lib/classlist" ||
-  fail "the training run's classes are not in the class list: $out"
+expect_plain_archive "$hello"
 [[ $(entry_value "$hello/hello-fx.desktop" StartupWMClass) == hello.HelloFx ]] ||
   fail "StartupWMClass is not hello.HelloFx"
 ran=$(cd "$hello" && env -i PATH=/usr/bin:/bin xvfb-run -a ./launcher 2>&1) || fail "HelloFx: $ran"
 [[ $ran == 'HelloFx showed a window with the label "Hello from JavaFX"' ]] ||
   fail "HelloFx printed: $ran"
-echo "pack examples: the demo without a training run, the JavaFX example after a failed and a good one"
+
+# A plain JAR as the application's library.
+mkdir -p "$work/plain/src/lib" "$work/plain/src/app"
+echo 'package lib; public class Lib { public static String text() { return "from a plain JAR"; } }' \
+  >"$work/plain/src/lib/Lib.java"
+echo 'package app; public class Main { public static void main(String[] a) { System.out.println(lib.Lib.text()); } }' \
+  >"$work/plain/src/app/Main.java"
+"$jdk/bin/javac" -d "$work/plain/lib" "$work/plain/src/lib/Lib.java"
+"$jdk/bin/jar" --create --file "$work/plain/text-lib.jar" -C "$work/plain/lib" .
+"$jdk/bin/javac" -cp "$work/plain/text-lib.jar" -d "$work/plain/classes" "$work/plain/src/app/Main.java"
+out=$("$pack" "${common[@]}" --name plain --main-class app.Main --input "$work/plain/classes" \
+        --module-path "$work/plain/text-lib.jar" --dest "$work/out" 2>&1) || fail "the plain JAR's pack: $out"
+[[ $(ls "$work/out/plain/modules") == text-lib.jar && \
+   $(sed -n 3p "$work/out/plain/init.ini") == java.base,text.lib ]] ||
+  fail "the plain JAR is not in modules/ and line 3: $(ls "$work/out/plain/modules"), $(cat "$work/out/plain/init.ini")"
+ran=$(cd "$work/out/plain" && env -i PATH=/usr/bin:/bin ./launcher 2>&1) || fail "the plain JAR's application: $ran"
+[[ $ran == "from a plain JAR" ]] || fail "the plain JAR's application printed: $ran"
+echo "pack examples: the demo without a training run, the JavaFX example after a failed one, a" \
+  "plain JAR"
