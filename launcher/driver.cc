@@ -1,5 +1,7 @@
 #include "launcher/driver.h"
 
+#include <sys/wait.h>
+
 #include <utility>
 
 #include "launcher/java_command.h"
@@ -7,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/own_path.h"
 #include "platform/process.h"
+#include "platform/report.h"
 
 namespace launcher {
 
@@ -36,6 +39,15 @@ void RunDriver() {
   for (ByteString& argument : arguments) process.Parameters().push_back(std::move(argument));
   process.SetOptions(process.Options() + poWaitOnExit);
   process.Execute();
+
+  // Java's end is the launcher's: its exit code, or the signal that ended it, so that whoever
+  // started the launcher sees what it would have seen from Java itself.
+  const int status = process.ExitStatus();
+  if (status >= 0) {
+    ExitCode = status;
+  } else {
+    ExitSignal = WTERMSIG(-status);
+  }
 }
 
 }  // namespace launcher

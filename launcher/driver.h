@@ -6,7 +6,9 @@ namespace launcher {
 
 // Runs the launch. A missing or unreadable init.ini is tolerated (the values not read stay
 // empty); any other error, such as the EProcess of a Java program that cannot be found or
-// started, leaves the driver unhandled. Java's exit status is not looked at.
+// started, leaves the driver unhandled. Once Java has ended, its end becomes the launcher's:
+// Java's exit code is the exit status with which Shutdown ends the process, and a signal that
+// ended Java ends the launcher as well (ExitCode, ExitSignal).
 void RunDriver();
 
 }  // namespace launcher

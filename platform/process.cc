@@ -91,6 +91,21 @@ void ResetCaughtSignals() noexcept {
   }
 }
 
+// Gives SIGCHLD its default action when the launcher inherited it as ignored, and returns whether
+// it did. An ignored SIGCHLD makes the system collect every child as it ends, and its exit status
+// with it, so that the wait for it fails; the default action ignores the signal as well, but
+// leaves the child to be collected.
+bool CollectChildrenOurselves() noexcept {
+  struct sigaction action {};
+  if (!Sys([&] { return ::sigaction(SIGCHLD, nullptr, &action); }).Ok() ||
+      action.sa_handler != SIG_IGN) {
+    return false;
+  }
+  struct sigaction reset {};
+  reset.sa_handler = SIG_DFL;
+  return Sys([&] { return ::sigaction(SIGCHLD, &reset, nullptr); }).Ok();
+}
+
 // In the child: reports why the program was not started, into the launcher's memory (shared
 // under vfork) and through the pipe when there is one (`failure_pipe` is its write end, or -1),
 // and ends the child with 127. Async-signal-safe.
@@ -115,9 +130,12 @@ void ResetCaughtSignals() noexcept {
 // default and restores the launcher's mask only just before execve. A signal that reaches the
 // child in that last moment finds the default action: it ends the child, never the launcher.
 // Returns the child's process ID, or -1 when no child could be created.
+//
+// With `ignore_sigchld`, the child ignores SIGCHLD again before execve, as the launcher did when
+// it started (see CollectChildrenOurselves).
 LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* const* envp,
                                    const char* directory, volatile ChildFailure* failure,
-                                   int failure_pipe) noexcept {
+                                   int failure_pipe, bool ignore_sigchld) noexcept {
   sigset_t all;
   sigset_t launcher_mask;
   sigfillset(&all);
@@ -127,6 +145,11 @@ LAUNCHER_NOINLINE pid_t StartChild(const char* path, char* const* argv, char* co
   const pid_t pid = ::vfork();
   if (pid == 0) {
     ResetCaughtSignals();
+    if (ignore_sigchld) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      Sys([&] { return ::sigaction(SIGCHLD, &ignore, nullptr); });
+    }
     if (directory != nullptr) {
       const SysResult changed = Sys([&] { return ::chdir(directory); });
       if (!changed.Ok()) {
@@ -227,11 +250,12 @@ void TProcess::Execute() {
     RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
   }
 
+  const bool ignore_sigchld = CollectChildrenOurselves();
   volatile ChildFailure shared;
   ChildFailurePipe pipe;
   const pid_t pid = StartChild(path.c_str(), arguments.data(), envp,
                                current_directory_.empty() ? nullptr : current_directory_.c_str(),
-                               &shared, pipe.write_end());
+                               &shared, pipe.write_end(), ignore_sigchld);
   // The pipe is closed before anything is raised: a launcher started with descriptor 2 closed may
   // hold an end of it there, where the failure report goes.
   ChildFailure failure = pipe.Receive();
@@ -250,7 +274,14 @@ void TProcess::Execute() {
   }
   process_id_ = pid;
   running_ = true;
-  if (options_.Contains(poWaitOnExit) && !options_.Contains(poRunSuspended)) WaitOnExit();
+  if (options_.Contains(poWaitOnExit) && !options_.Contains(poRunSuspended)) {
+    WaitOnExit();
+    if (wait_error_ != 0) {
+      char unknown[32];
+      RaiseError<EProcess>(
+          {"Failed to wait for \"", path.view(), "\": ", ErrorDescription(wait_error_, unknown)});
+    }
+  }
 }
 
 bool TProcess::WaitOnExit() {
@@ -258,6 +289,7 @@ bool TProcess::WaitOnExit() {
     int status = 0;
     const SysResult waited = Sys([&] { return ::wait4(process_id_, &status, 0, nullptr); });
     exit_status_ = waited.Ok() ? DecodeWaitStatus(status) : -1;
+    wait_error_ = waited.error;
   }
   running_ = false;
   return true;

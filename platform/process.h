@@ -89,16 +89,25 @@ class TProcess {
   // Finds the program (the name itself, then the directories of PATH), starts it as a child and,
   // with poWaitOnExit and without poRunSuspended, waits for its end. Raises EProcess when the
   // command is empty, the program is not found, the child cannot be created, or the program
-  // cannot be started in it (the child is then collected before the error is raised).
+  // cannot be started in it (the child is then collected before the error is raised), and when
+  // the wait for the child fails: its exit status would then be unknown.
+  //
+  // The child's exit status is collected by the launcher alone: a SIGCHLD that the launcher
+  // inherited as ignored, which would let the system collect the child unasked and lose its
+  // status, takes its default action (which ignores the signal all the same) from here on, and the
+  // child puts the ignore back just before the program starts, which so inherits it unchanged.
   void Execute();
 
   // Waits for a started child and stores its exit status: the exit code 0..255, or minus the
-  // whole status word for a child ended by a signal, or -1 when the wait fails. Always true.
+  // whole status word for a child ended by a signal, or -1 when the wait fails (WaitError then
+  // tells why). Always true.
   bool WaitOnExit();
 
   bool Running() const noexcept { return running_; }
   pid_t ProcessID() const noexcept { return process_id_; }
   int ExitStatus() const noexcept { return exit_status_; }
+  // The error number of the last wait that failed; 0 when it succeeded.
+  int WaitError() const noexcept { return wait_error_; }
 
  private:
   ByteString executable_;
@@ -109,6 +118,7 @@ class TProcess {
   bool running_ = false;
   pid_t process_id_ = 0;
   int exit_status_ = 0;
+  int wait_error_ = 0;
 };
 
 // The existence test of the program lookup: `name` exists (links followed) and is not a

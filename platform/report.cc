@@ -1,6 +1,9 @@
 #include "platform/report.h"
 
 #include <cxxabi.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,10 +16,12 @@
 #include "platform/errors.h"
 #include "platform/return_address.h"
 #include "platform/streams.h"
+#include "platform/syscall.h"
 
 namespace launcher {
 
 int ExitCode = 0;
+int ExitSignal = 0;
 
 namespace {
 
@@ -85,6 +90,25 @@ RaiseRecord ForeignRaiseRecord() noexcept {
   record.frame_count = count - 1;
   std::copy_n(trace + 1, record.frame_count, record.frame);
   return record;
+}
+
+// Whether the default action of `signal` writes a core dump where the system lets it (signal(7)).
+bool DumpsCore(int signal) noexcept {
+  switch (signal) {
+    case SIGQUIT:
+    case SIGILL:
+    case SIGTRAP:
+    case SIGABRT:
+    case SIGBUS:
+    case SIGFPE:
+    case SIGSEGV:
+    case SIGXCPU:
+    case SIGXFSZ:
+    case SIGSYS:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // Set once the process has begun to end on a failure path: the unhandled-error report, or the
@@ -250,7 +274,35 @@ void Shutdown() noexcept {
   StdOut().Flush();
   StdErr().Flush();
   ReleaseErrorObjects();
+  if (ExitSignal != 0) EndBySignal(ExitSignal);
   ::_exit(ExitCode);  // exit_group: no exit handlers, nothing else runs
+}
+
+void EndBySignal(int signal) noexcept {
+  // No core dump of the launcher's own: the one that matters is the killed program's. A process
+  // that is not dumpable is never dumped, whatever the core pattern (a file or a program); the
+  // core size limit stops what the kernel does not decide itself (an emulator that writes the
+  // emulated program's core). Lowering the soft limit is always allowed.
+  const bool undumpable = Sys([] { return ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); }).Ok();
+  rlimit core{};
+  if (Sys([&] { return ::getrlimit(RLIMIT_CORE, &core); }).Ok()) {
+    core.rlim_cur = 0;
+    Sys([&] { return ::setrlimit(RLIMIT_CORE, &core); });
+  }
+  if (undumpable || !DumpsCore(signal)) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    Sys([&] { return ::sigaction(signal, &action, nullptr); });
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    Sys([&] { return ::sigprocmask(SIG_UNBLOCK, &only, nullptr); });
+    // A signal that a process sends itself, unblocked, is delivered before the call returns.
+    Sys([&] { return ::kill(::getpid(), signal); });
+  }
+  // The signal did not end the process: its default action does not end one, or it is one of the
+  // C library's own, whose action and mask the library keeps.
+  ::_exit(128 + signal);
 }
 
 void EndWithFaultReport(int code, const void* address, const void* frame) noexcept {
@@ -268,6 +320,7 @@ void EndWithFaultReport(int code, const void* address, const void* frame) noexce
 
 void Halt(int status) noexcept {
   ExitCode = status > 255 ? 255 : status;
+  ExitSignal = 0;
   Shutdown();
 }
 

@@ -9,8 +9,13 @@
 
 namespace launcher {
 
-// The exit status of the process: 0 from the start, set only on the failure paths.
+// The exit status of the process: 0 from the start; the exit code of the Java program after a
+// launch, 217 (or a run-time error's code) on the failure paths.
 extern int ExitCode;
+
+// The signal by which Shutdown ends the process, in place of the exit with ExitCode: 0 (none)
+// from the start; the signal that ended the Java program after a launch (see EndBySignal).
+extern int ExitSignal;
 
 // The unhandled-error hook: writes the report for `Obj` raised at `Addr` with the back trace
 // `Frame[0..FrameCount)` to standard error. Stops at the first write that fails.
@@ -36,10 +41,18 @@ inline constexpr std::size_t kReadableNameCapacity = 256;
 bool DemangleClassName(const char* mangled, char (&out)[kReadableNameCapacity]) noexcept;
 
 // Ends the process: the run-time error report if one is recorded, flushing of standard output
-// and then standard error, finalisation, and exit_group with ExitCode. A second entry while the
-// first is under way (a fault while finalising, say, whose report has then been written) ends at
-// once with what the streams hold flushed.
+// and then standard error, finalisation, and exit_group with ExitCode (or EndBySignal when
+// ExitSignal is set). A second entry while the first is under way (a fault while finalising, say,
+// whose report has then been written) ends at once with what the streams hold flushed.
 [[noreturn]] void Shutdown() noexcept;
+
+// Ends the process by `signal`, so that its parent sees what it would have seen from a process
+// that the signal killed: the signal's default action, unblocked, without a core dump of the
+// process's own. Where that cannot be had (a signal whose default action does not end a process,
+// one that the C library keeps for itself, or a core dump that cannot be ruled out for a signal
+// that makes one), it ends with exit status 128 + the signal's number instead, as a shell reports
+// such an end. Writes nothing and does not flush.
+[[noreturn]] void EndBySignal(int signal) noexcept;
 
 // Ends the process after a fault that cannot become an error: one that arrives while an error is
 // on its way to its handler, or inside the unwinder, or on a stack with no room left. Writes the

@@ -11,7 +11,8 @@ using Driver = void (*)();
 //   3. the own-path record;
 //   4. the error hooks and the pre-created error objects;
 //   5. the driver;
-//   6. Shutdown, with exit status 0.
+//   6. Shutdown, with the exit status (or the signal) that the driver left in ExitCode (and
+//      ExitSignal): 0 unless it set one.
 // Every other signal keeps the disposition the launcher inherited, and the signal mask is left
 // as it is. Start-up writes nothing, creates no file and changes no terminal attribute.
 [[noreturn]] void StartUp(Driver driver);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/e2e.h"
+#include "tests/support/emulation.h"
 #include "tests/support/helpers.h"
 
 namespace e2e {
@@ -208,10 +209,16 @@ TEST_P(LaunchDeepInstall, ClassPathIsTheWholeDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LaunchDeepInstall, testing::Values(256, 1000, 3000));
 
-// However Java ends, the launcher ends with 0, and only after Java.
+// However Java ends, the launcher ends the same way, and only after Java: with Java's exit code,
+// or by the signal that killed Java, without a core dump of its own (Java, the stand-in, leaves
+// none) and without a word, also where core dumps are allowed. An ignored SIGCHLD that the
+// launcher inherited does not lose Java's status.
 struct JavaEnd {
   const char* name;
   std::vector<std::string> env;
+  int exit_code;  // or -1
+  int signal;     // or 0
+  std::vector<int> ignored_signals = {};
 };
 
 // Failure messages name the case rather than dump its bytes.
@@ -219,25 +226,53 @@ void PrintTo(const JavaEnd& value, std::ostream* out) { *out << value.name; }
 
 class LaunchJavaEnd : public testing::TestWithParam<JavaEnd> {};
 
-TEST_P(LaunchJavaEnd, LauncherExitsZero) {
+TEST_P(LaunchJavaEnd, LauncherEndsAsJavaDid) {
+  const JavaEnd& end = GetParam();
   App app;
   app.WriteSettings(app.java_home + "\n");
   RunOptions options;
   options.cwd = app.dir.path();
-  options.env = LaunchEnv("/usr/bin:/bin", app.record, GetParam().env);
+  options.env = LaunchEnv("/usr/bin:/bin", app.record, end.env);
+  options.ignored_signals = end.ignored_signals;
+  options.allow_core_dump = true;
   const RunResult result = RunProgram(app.launcher, options);
-  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
-  EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exited, end.signal == 0);
+  EXPECT_EQ(result.exit_code, end.exit_code);
+  EXPECT_EQ(result.signal, end.signal);
+  EXPECT_FALSE(result.core_dumped);
+  EXPECT_EQ(result.out, "");
+  std::string err = result.err;
+  if (kUnderEmulation) {
+    // qemu-user reports the end of an emulated program by a signal that dumps core (that of the
+    // stand-in and that of the launcher) with a line of its own, and says "core dumped" whether
+    // or not it wrote a core.
+    for (const std::string& line : SplitLines(result.err)) {
+      if (line.starts_with("qemu: uncaught target signal ")) err = Replace(err, line + "\n", "");
+    }
+  }
+  EXPECT_EQ(err, "");
   EXPECT_TRUE(ReadJavaRecord(app.record).present);
+  for (const auto& entry : std::filesystem::directory_iterator(app.dir.path())) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("core")) << entry.path();
+  }
 }
+
+std::string Killed(int sig) { return "FAKE_JAVA_SIGNAL=" + std::to_string(sig); }
 
 INSTANTIATE_TEST_SUITE_P(
     Ends, LaunchJavaEnd,
-    testing::Values(JavaEnd{"Exit3", {"FAKE_JAVA_EXIT=3"}}, JavaEnd{"Exit1", {"FAKE_JAVA_EXIT=1"}},
-                    JavaEnd{"Exit255", {"FAKE_JAVA_EXIT=255"}},
-                    JavaEnd{"KilledBySigkill", {"FAKE_JAVA_SIGNAL=" + std::to_string(SIGKILL)}},
-                    JavaEnd{"KilledBySigterm", {"FAKE_JAVA_SIGNAL=" + std::to_string(SIGTERM)}}),
+    testing::Values(
+        JavaEnd{"Exit0", {}, 0, 0}, JavaEnd{"Exit1", {"FAKE_JAVA_EXIT=1"}, 1, 0},
+        JavaEnd{"Exit3", {"FAKE_JAVA_EXIT=3"}, 3, 0},
+        JavaEnd{"Exit255", {"FAKE_JAVA_EXIT=255"}, 255, 0},
+        JavaEnd{"Exit3WithSigchldIgnored", {"FAKE_JAVA_EXIT=3"}, 3, 0, {SIGCHLD}},
+        JavaEnd{"KilledBySigkill", {Killed(SIGKILL)}, -1, SIGKILL},
+        JavaEnd{"KilledBySigterm", {Killed(SIGTERM)}, -1, SIGTERM},
+        JavaEnd{"KilledBySigtermWithSigtermIgnored", {Killed(SIGTERM)}, -1, SIGTERM, {SIGTERM}},
+        JavaEnd{"KilledBySigsegv", {Killed(SIGSEGV)}, -1, SIGSEGV},
+        JavaEnd{"KilledBySigabrt", {Killed(SIGABRT)}, -1, SIGABRT},
+        JavaEnd{"KilledBySigquit", {Killed(SIGQUIT)}, -1, SIGQUIT},
+        JavaEnd{"KilledByRealTimeSignal", {Killed(SIGRTMIN + 5)}, -1, SIGRTMIN + 5}),
     [](const testing::TestParamInfo<JavaEnd>& param_info) { return param_info.param.name; });
 
 TEST(Launch, EndsOnlyAfterJavaHasEnded) {

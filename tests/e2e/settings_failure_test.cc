@@ -1,5 +1,6 @@
 // A settings file that cannot be read, or fails part-way, on the real binary: the launcher starts
-// Java with whatever it read, prints nothing, exits 0, and Java holds no descriptor of init.ini.
+// Java with whatever it read, prints nothing, ends with Java's status, and Java holds no
+// descriptor of init.ini.
 // Failures of the system are injected with strace (only into the launcher, not into Java).
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -46,14 +46,14 @@ TEST_F(JavaFxExample, ShowsItsWindowAndEndsByItself) {
 }
 
 // Without the JavaFX modules on the module path, the same class is not started: java says what
-// it misses, the window is never shown, and the launcher still ends with 0.
+// it misses, the window is never shown, and the launcher ends with Java's status 1.
 TEST_F(JavaFxExample, WithoutTheJavaFxModulesJavaSaysSo) {
   WriteFile(dir_ / "work/init.ini",
             std::string(JAVA_HOME) + "\n" + dir_.path() + "\njavafx.controls\nhello.HelloFx\n");
   const RunResult result = Launch();
   ASSERT_FALSE(result.timed_out);
   ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out,
             "Error occurred during initialization of boot layer\n"
             "java.lang.module.FindException: Module javafx.controls not found\n");

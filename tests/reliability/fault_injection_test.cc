@@ -34,8 +34,9 @@ enum class Scenario {
 
 enum class Outcome {
   kAsWithout,           // the same as the run without the fault: Java's arguments and
-                        // descriptors, exit 0, nothing printed (kJavaMissing: the same report)
-  kArgumentsAsWithout,  // the same arguments, exit 0, nothing printed; an injected failure of
+                        // descriptors, exit 3 (Java's), nothing printed (kJavaMissing: the same
+                        // report)
+  kArgumentsAsWithout,  // the same arguments, exit 3, nothing printed; an injected failure of
                         // close skips the call, so the file stays open as the kernel never leaves
                         // it, and descriptors are not compared
   kEmptySettings,       // init.ini unread: "java" from PATH with empty values
@@ -43,9 +44,11 @@ enum class Outcome {
   kPartialModulePath,   // read failed in line 2: line 1 whole, line 2 as far as it arrived
   kReport,              // the failure report with line 2 `line2`, exit 217, no Java
   kReportCut,           // exit 217 and only the first `kept` bytes of the report
-  kNoWait,              // the wait says there is no child: exit 0 at once, Java did run
+  kWaitFails,           // the wait fails: Java did run, but its end is unknown; the report with
+                        // `line2` and exit 217 at once
   kChildKilled,         // the child ends by a signal before Java starts: the launcher waits for
-                        // it, writes nothing on its behalf and ends with 0, as after any Java
+                        // it, writes nothing on its behalf and ends by the same signal, as after
+                        // a Java killed by it
 };
 
 constexpr int kEveryTime = 0;
@@ -173,7 +176,8 @@ const Fault kFaults[] = {
      Outcome::kAsWithout},
     {"WaitInterrupted100Times", "wait4", "", "wait4(", 1, "error=EINTR", Scenario::kLaunch,
      Outcome::kAsWithout, "", 0, 100},
-    {"WaitNoChild", "wait4", "", "wait4(", 1, "error=ECHILD", Scenario::kLaunch, Outcome::kNoWait},
+    {"WaitNoChild", "wait4", "", "wait4(", 1, "error=ECHILD", Scenario::kLaunch,
+     Outcome::kWaitFails, "EProcess: Failed to wait for \"%J\": No child processes"},
 
     // The report's writes: repeated on EINTR, waited for on EAGAIN; after a failure the rest of
     // the report is dropped and the launcher still ends with 217.
@@ -197,7 +201,7 @@ const Fault kFaults[] = {
      Outcome::kReportCut, "", 256},
 
     // The end: a failed exit_group still ends the process with the same status.
-    {"ExitInterrupted", "exit_group", "", "exit_group(0)", 1, "error=EINTR", Scenario::kLaunch,
+    {"ExitInterrupted", "exit_group", "", "exit_group(3)", 1, "error=EINTR", Scenario::kLaunch,
      Outcome::kAsWithout},
     {"ExitFailsAfterReport", "exit_group", "", "exit_group(217)", 1, "error=EIO",
      Scenario::kJavaMissing, Outcome::kAsWithout},
@@ -244,7 +248,8 @@ class FaultInjection : public testing::TestWithParam<Fault> {
         GetParam().scenario == Scenario::kLongModulePath ? std::string(400, 'm') : "/opt/modules";
     app.WriteSettings(home + "\n" + module_path + "\nmod.a,mod.b\napp.Main\n");
     options.cwd = app.dir.path();
-    // Java's own exit status differs from the launcher's, so the two exit_group calls differ.
+    // Java ends with 3, which the launcher passes on. (The stand-in ends with the exit system
+    // call, so the launcher's exit_group is the only one in the trace.)
     options.env =
         e2e::LaunchEnv(app.java_home + "/bin:/usr/bin:/bin", app.record, {"FAKE_JAVA_EXIT=3"});
   }
@@ -298,7 +303,7 @@ TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
   const std::string reference_trace = app.dir / "reference.trace";
   const e2e::RunResult reference = RunTraced(TraceArgs(""), reference_trace, app.launcher, options);
   ASSERT_TRUE(reference.exited);
-  ASSERT_EQ(reference.exit_code, reports ? 217 : 0) << reference.err;
+  ASSERT_EQ(reference.exit_code, reports ? 217 : 3) << reference.err;
   const e2e::JavaRecord before = e2e::ReadJavaRecord(app.record);
   ASSERT_EQ(before.present, !reports);
   std::filesystem::remove(app.record);
@@ -315,14 +320,18 @@ TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
   const std::vector<pid_t> leftovers = orphans.TakeLeftovers();
 
   ASSERT_FALSE(result.timed_out);
-  ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  if (fault.outcome == Outcome::kChildKilled) {
+    EXPECT_EQ(result.signal, SIGSEGV);
+  } else {
+    ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+  }
   const std::string injected = e2e::ReadFile(trace);
   EXPECT_TRUE(injected.find("(INJECTED)") != std::string::npos ||
               injected.find("--- SIGSEGV {") != std::string::npos)
       << "strace injected nothing:\n"
       << injected;
   EXPECT_EQ(result.out, "");
-  if (fault.outcome != Outcome::kNoWait) {
+  if (fault.outcome != Outcome::kWaitFails) {
     EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " process(es) left behind";
   }
 
@@ -336,8 +345,12 @@ TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
       EXPECT_EQ(DescriptorNumbers(record), DescriptorNumbers(before));
       return;
     case Outcome::kArgumentsAsWithout:
-    case Outcome::kNoWait:
       break;
+    case Outcome::kWaitFails:
+      EXPECT_EQ(result.exit_code, 217);
+      e2e::ExpectFailureReport(result.err, Substitute(fault.line2, java));
+      EXPECT_TRUE(record.present) << "Java did not run";
+      return;
     case Outcome::kEmptySettings:
       expected_args = {"java",       "--module-path",       "", "--add-modules", "",
                        "-classpath", app.dir.path() + "//", ""};
@@ -368,13 +381,13 @@ TEST_P(FaultInjection, GivesWhatTheLauncherPromises) {
       EXPECT_EQ(result.err, reference.err.substr(0, fault.kept));
       return;
     case Outcome::kChildKilled:
-      EXPECT_EQ(result.exit_code, 0);
+      EXPECT_FALSE(result.core_dumped);
       EXPECT_EQ(result.err, "") << "a report written for the child";
       EXPECT_FALSE(record.present) << "Java ran";
       EXPECT_NE(injected.find("+++ killed by SIGSEGV"), std::string::npos) << injected;
       return;
   }
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 3);
   EXPECT_EQ(result.err, "");
   ASSERT_TRUE(record.present) << "Java did not run";
   EXPECT_EQ(record.args, expected_args);

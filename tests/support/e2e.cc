@@ -4,6 +4,7 @@
 #include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -158,6 +159,12 @@ RunResult RunProgram(const std::string& program, const RunOptions& options) {
       if (from == to ? fcntl(to, F_SETFD, 0) != 0 : dup2(from, to) < 0) _exit(123);
     }
     for (int fd : options.closed_fds) close(fd);
+    if (options.allow_core_dump) {
+      rlimit core{};
+      if (getrlimit(RLIMIT_CORE, &core) != 0) _exit(124);
+      core.rlim_cur = core.rlim_max;
+      if (setrlimit(RLIMIT_CORE, &core) != 0) _exit(124);
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -212,6 +219,7 @@ RunResult RunProgram(const std::string& program, const RunOptions& options) {
   result.exited = WIFEXITED(status);
   result.exit_code = result.exited ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.core_dumped = WIFSIGNALED(status) && WCOREDUMP(status);
   return result;
 }
 

@@ -78,12 +78,16 @@ struct RunOptions {
   // Closes every descriptor above 2 that is not one of `inherited_fds`, so the program starts
   // with exactly its standard descriptors and those.
   bool close_other_fds = false;
+  // Lets the program write a core dump of any size (its soft limit raised to the hard one), so
+  // that a core dump it fails to rule out shows.
+  bool allow_core_dump = false;
 };
 
 struct RunResult {
   bool exited = false;  // ended by exit (else by a signal)
   int exit_code = -1;
   int signal = 0;
+  bool core_dumped = false;  // ended by a signal, with a core dump
   bool timed_out = false;
   std::string out;
   std::string err;

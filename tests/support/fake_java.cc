@@ -10,8 +10,10 @@
 //   altstack  the alternate signal stack: "disabled", or "enabled" when one is in place
 //   exe       the program file that runs (the target of "/proc/self/exe")
 // Then it behaves as the environment asks: FAKE_JAVA_OUT (text written to standard output),
-// FAKE_JAVA_SLEEP_MS (sleep), FAKE_JAVA_SIGNAL (raise that signal with its default action),
-// FAKE_JAVA_EXIT (exit status; 0 by default). Descriptors are listed before it opens anything.
+// FAKE_JAVA_SLEEP_MS (sleep), FAKE_JAVA_SIGNAL (raise that signal with its default action, and
+// without a core dump), FAKE_JAVA_EXIT (exit status; 0 by default). It ends with the exit system
+// call, not exit_group (the two end a process of one thread alike), so that a trace tells its end
+// from the launcher's. Descriptors are listed before it opens anything.
 // FAKE_JAVA_DELAY_MS makes it sleep before it does anything else, the record included.
 // The record also has a "pid" line (its own process ID). FAKE_JAVA_CATCH (signal numbers,
 // comma-separated) installs, before the record is written, a handler for each of them that appends
@@ -22,6 +24,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -206,9 +210,13 @@ int main(int argc, char** argv) {
   if (std::getenv("FAKE_JAVA_READ_STDIN") != nullptr) ReadUntilEnd(0);
   if (const char* sleep_ms = std::getenv("FAKE_JAVA_SLEEP_MS")) SleepMs(std::atol(sleep_ms));
   if (const char* sig = std::getenv("FAKE_JAVA_SIGNAL")) {
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     signal(std::atoi(sig), SIG_DFL);
     raise(std::atoi(sig));
   }
   const char* status = std::getenv("FAKE_JAVA_EXIT");
-  return status ? std::atoi(status) : 0;
+  std::fflush(nullptr);
+  syscall(SYS_exit, status ? std::atoi(status) : 0);
+  return 127;  // not reached
 }

@@ -122,12 +122,12 @@ std::string RealJdk::compile_errors_;
 
 class ModularApplication : public RealJdk, public ::testing::WithParamInterface<int> {};
 
-TEST_P(ModularApplication, RunsFromAnotherDirectoryAndTheLauncherEndsWithZero) {
+TEST_P(ModularApplication, RunsFromAnotherDirectoryAndTheLauncherEndsWithItsStatus) {
   WriteSettings("{H}\n{M}\napp.greeting\nMain\n");
   const RunResult result = Launch(GetParam());
   EXPECT_FALSE(result.timed_out);
   ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, GetParam());
   EXPECT_EQ(result.err, "");
   const std::string app = *dir_ / "app";
   EXPECT_TRUE(
@@ -172,7 +172,8 @@ TEST_F(RealJdk, BundledDemoRunsFromAnotherDirectory) {
 }
 
 // What the real java says when init.ini leaves out what it needs (most on standard error, a
-// failure to set up the modules on standard output); the launcher still ends with 0.
+// failure to set up the modules on standard output), and ends with status 1, which the launcher
+// passes on.
 struct Incomplete {
   const char* name;
   const char* settings;  // nullptr: no init.ini
@@ -189,7 +190,7 @@ TEST_P(IncompleteSettings, JavaSaysWhatIsMissing) {
   const RunResult result = Launch(0);
   EXPECT_FALSE(result.timed_out);
   ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, param.err);
   EXPECT_EQ(result.out, param.out);
 }
