@@ -11,9 +11,10 @@
 #     application's classes from it;
 #   - packed again with the same SOURCE_DATE_EPOCH into the same place: the earlier output is
 #     replaced, and the package has the same bytes; lintian finds no error and no warning;
+#   - a newer version packed for /opt, whose training run is ended by its timeout;
 #   - as root: the package installed (dpkg -i), started through its installed desktop entry
-#     under xvfb-run with its archive made on installation, a newer version installed in /opt
-#     over it, and purged: nothing of it is left on the system.
+#     under xvfb-run with its archive made on installation, the newer version installed over it,
+#     and purged: nothing of it is left on the system.
 # usage: pack_app.sh LAUNCHER_PACK JDK OPENJFX_LIB OPENJFX_JNI SOURCE_DIR
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -172,16 +173,22 @@ for library in libgtk-3-0 libx11-6 libc6; do
 done
 [[ $depends != *openjdk* && $depends != *openjfx* ]] || fail "Depends: names a Java: $depends"
 
+# The newer version, in /opt, with a training run of an application that keeps its window open:
+# it is ended after the timeout, and the classes it loaded until then are kept.
+mkdir "$work/newer"
+NOTES_SECONDS=600 pack_notes "$work/newer" --app-version 1.1 --install-dir /opt --training-run \
+  --training-timeout 8
+grep -qx "launcher-pack: the training run was ended after 8 s, as asked" "$work/pack.log" ||
+  { cat "$work/pack.log" >&2; fail "the training run was not ended by its timeout"; }
+grep -qx 'javafx/scene/control/Label' "$work/newer/$id/runtime/lib/classlist" ||
+  fail "the class list lacks the classes of the training run ended by its timeout"
+newer="$work/newer/${id}_1.1_amd64.deb"
+expect_lintian_clean "$newer"
+
 if ((EUID != 0)); then
   echo "pack app: not root, so the package is not installed"
   exit 0
 fi
-
-# The newer version, in /opt, without a training run.
-mkdir "$work/newer"
-pack_notes "$work/newer" --app-version 1.1 --install-dir /opt
-newer="$work/newer/${id}_1.1_amd64.deb"
-expect_lintian_clean "$newer"
 
 # Installed for real, under the lock that the tests which install packages share.
 snapshot() {  # the files of the system where a package puts its files

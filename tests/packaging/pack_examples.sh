@@ -3,8 +3,8 @@
 #   - the demo (a console program: Main on the class path, its module demo.greeting), packed with a
 #     training run asked for where there is no display and no xvfb-run: the pack goes on without
 #     one and says so; the program runs from its directory, its desktop entry opens a terminal
-#     (it has no window), launcher-check finds no problem, and its runtime holds no JavaFX and
-#     maps the plain archive without a word;
+#     (it has no window), launcher-check finds no problem, and its runtime holds no JavaFX, maps
+#     the plain archive without a word and starts with the Java options given;
 #   - the JavaFX example (hello.HelloFx on the class path), whose training run fails (a display
 #     that does not exist): the pack says so and keeps the plain archive, which the runtime maps
 #     without a word; the example shows its window, and its entry's StartupWMClass is its main
@@ -45,7 +45,8 @@ for tool in /usr/bin/* /bin/*; do
 done
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/bin" "$pack" "${common[@]}" --name "Demo" \
         --main-class Main --input "$work/demo/classes" --module-path "$work/demo/modules" \
-        --training-run --dest "$work/out" 2>&1) || fail "the demo's pack failed: $out"
+        --training-run --java-options -Dpack.first=stored --java-options=-Dpack.second=too \
+        --dest "$work/out" 2>&1) || fail "the demo's pack failed: $out"
 grep -qF "no training run: there is no display and no xvfb-run (Debian: xvfb)" <<<"$out" ||
   fail "the pack does not say that there is no training run: $out"
 demo=$work/out/demo
@@ -62,18 +63,25 @@ grep -q 'javafx\|java.desktop' "$demo/runtime/release" && fail "the demo's runti
 check_out=$(cd "$demo" && env -i PATH=/usr/bin:/bin ./launcher-check) ||
   fail "launcher-check found a problem in the demo: $check_out"
 expect_plain_archive "$demo"
+settings=$("$demo/runtime/bin/java" -XshowSettings:properties -version 2>&1)
+{ grep -qx ' *pack.first = stored' <<<"$settings" && grep -qx ' *pack.second = too' <<<"$settings"; } ||
+  fail "the runtime does not start with the Java options given: $settings"
 
 # The JavaFX example: a training run that fails.
 "$jdk/bin/javac" --module-path "$openjfx" --add-modules javafx.controls -d "$work/fx/classes" \
   "$source_dir/examples/javafx/hello/HelloFx.java"
 fx=(--name "Hello FX" --main-class hello.HelloFx --input "$work/fx/classes" --training-run
     --training-timeout 60 --dest "$work/out")
-out=$(DISPLAY=:nowhere "$pack" "${common[@]}" "${fx[@]}" 2>&1) || fail "the failed training run failed the pack: $out"
+out=$(DISPLAY=:nowhere "$pack" "${common[@]}" "${fx[@]}" --java-options -Dpack.fx=yes 2>&1) ||
+  fail "the failed training run failed the pack: $out"
 grep -qE "the training run failed \(exit status [0-9]+\); the start-up archive holds the JDK's default classes only" \
   <<<"$out" || fail "the pack does not say that the training run failed: $out"
 grep -qF "Unable to open DISPLAY" <<<"$out" || fail "the pack does not show what the run wrote: $out"
 hello=$work/out/hello-fx
 expect_plain_archive "$hello"
+settings=$("$hello/runtime/bin/java" -XshowSettings:properties -version 2>&1)
+{ grep -qx ' *pack.fx = yes' <<<"$settings" && grep -qx ' *java.library.path = ' <<<"$settings"; } ||
+  fail "JavaFX's runtime does not start with an empty java.library.path and the option given"
 [[ $(entry_value "$hello/hello-fx.desktop" StartupWMClass) == hello.HelloFx ]] ||
   fail "StartupWMClass is not hello.HelloFx"
 ran=$(cd "$hello" && env -i PATH=/usr/bin:/bin xvfb-run -a ./launcher 2>&1) || fail "HelloFx: $ran"
