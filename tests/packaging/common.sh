@@ -54,22 +54,27 @@ expect_lintian_clean() {
   fi
 }
 
-# dpkg_locked ARGUMENT...: dpkg, with the lock that the tests which install packages share, so
-# that two such tests (of this or another checkout) never run at once; waits up to 10 minutes for
-# it, and for dpkg's own lock held by another program.
+# hold_install_lock: takes the lock that the tests which install packages share, and holds it
+# until the test ends, so that two such tests (of this or another checkout) never install, use or
+# purge their packages at the same time; waits up to 15 minutes for it.
+hold_install_lock() {
+  exec {install_lock}>>/tmp/launcher-tests-dpkg.lock
+  flock -w 900 "$install_lock" || fail "the lock /tmp/launcher-tests-dpkg.lock stayed taken"
+}
+
+# dpkg_locked ARGUMENT...: dpkg, waiting up to 10 minutes while another program (apt, say) holds
+# dpkg's own lock.
 dpkg_locked() {
-  local status
+  local status err=${TMPDIR:-/tmp}/dpkg.$$.err
   for _ in $(seq 60); do
     status=0
-    flock -w 600 /run/lock/launcher-tests-dpkg.lock dpkg "$@" 2>"${TMPDIR:-/tmp}/dpkg.$$.err" ||
-      status=$?
-    if ((status != 0)) && grep -q 'dpkg frontend lock\|dpkg status database is locked' \
-        "${TMPDIR:-/tmp}/dpkg.$$.err"; then
+    dpkg "$@" 2>"$err" || status=$?
+    if ((status != 0)) && grep -q 'dpkg frontend lock\|dpkg status database is locked' "$err"; then
       sleep 10
       continue
     fi
-    cat "${TMPDIR:-/tmp}/dpkg.$$.err" >&2
-    rm -f "${TMPDIR:-/tmp}/dpkg.$$.err"
+    cat "$err" >&2
+    rm -f "$err"
     return "$status"
   done
   fail "dpkg stayed locked by another program"

@@ -74,6 +74,7 @@ if [[ $(dpkg --print-architecture) != "$arch" ]]; then
   echo "launcher deb: a package for $arch is not installed on $(dpkg --print-architecture)"
   exit 0
 fi
+hold_install_lock
 if dpkg-query -W -f='${Status}' launcher 2>/dev/null | grep -q installed; then
   echo "launcher deb: a package named launcher is installed already: it is left alone, not replaced"
   exit 0

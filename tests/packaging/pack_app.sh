@@ -22,7 +22,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 pack=$1 jdk=$2 openjfx=$3 jni=$4 source_dir=$5
 app_sources=$source_dir/tests/packaging/app
 
-# The package's name is this test's own; a package left by a test that was killed is purged first.
+# The package's name is this test's own.
 id='launcher-pack-test-notes'
 name='Notes "100%" Café\ two'
 main=notes.window.NotesWindow
@@ -190,7 +190,9 @@ if ((EUID != 0)); then
   exit 0
 fi
 
-# Installed for real, under the lock that the tests which install packages share.
+# Installed for real, under the lock that the tests which install packages share; a package of
+# this test's name left by a test that was killed is purged first.
+hold_install_lock
 snapshot() {  # the files of the system where a package puts its files
   find /usr/lib /opt /usr/share/applications /usr/share/icons /usr/share/doc /usr/share/lintian \
     /var/lib/dpkg/info -xdev 2>/dev/null | grep -F "$id" | sort || true
