@@ -1,6 +1,10 @@
 #include "check/options.h"
 
+#include <getopt.h>
+
 #include <charconv>
+
+#include "check/text.h"
 
 namespace launcher::check {
 
@@ -22,12 +26,12 @@ const char kHelp[] =
     "  --help             show this text\n"
     "\n"
     "Exit status: 0 when the launcher would start the application, 1 when a problem was\n"
-    "found, 2 for a wrong command line; 217 when the check itself failed (it then writes a\n"
-    "failure report to standard error).\n";
+    "found, 2 for a wrong command line or when standard output cannot be written; 217 when\n"
+    "the check itself failed (it then writes a failure report to standard error).\n";
 
 namespace {
 
-bool ReadSeconds(const std::string& text, int& seconds) {
+bool ReadSeconds(std::string_view text, int& seconds) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return false;
@@ -36,39 +40,70 @@ bool ReadSeconds(const std::string& text, int& seconds) {
   return true;
 }
 
+// An argument of the command line as an error message quotes it: in single quotes, with what
+// cannot be seen written out.
+std::string Quote(std::string_view argument) { return "'" + Printable(argument) + "'"; }
+
+// Argument `index` of getopt's vector.
+std::string_view At(const std::vector<char*>& argv, int index) {
+  return argv[static_cast<std::size_t>(index)];
+}
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& arguments) {
+  constexpr int kTimeout = 't';
+  static constexpr option kLongOptions[] = {{"timeout", required_argument, nullptr, kTimeout},
+                                            {"help", no_argument, nullptr, 'h'},
+                                            {nullptr, 0, nullptr, 0}};
+  // getopt_long reads a vector of its own, which it may reorder: options may follow LAUNCHER.
+  std::vector<std::string> copies = {"launcher-check"};
+  copies.insert(copies.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& copy : copies) argv.push_back(copy.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(argv.size() - 1);
+
   Options options;
-  bool launcher_given = false;
-  bool options_ended = false;
-  for (std::size_t i = 0; i < arguments.size() && options.error.empty(); ++i) {
-    const std::string& argument = arguments[i];
-    if (!options_ended && argument == "--") {
-      options_ended = true;
-    } else if (!options_ended && (argument == "--help" || argument == "-h")) {
-      options.help = true;
-    } else if (!options_ended && (argument == "--timeout" || argument.starts_with("--timeout="))) {
-      std::string seconds;
-      if (argument != "--timeout") {
-        seconds = argument.substr(10);
-      } else if (i + 1 < arguments.size()) {
-        seconds = arguments[++i];
-      }
-      if (!ReadSeconds(seconds, options.timeout_seconds)) {
+  opterr = 0;  // the messages are the check's own, with the arguments shown safely
+  optind = 0;  // starts the scan afresh (glibc)
+  int found = 0;
+  while (options.error.empty() &&
+         (found = getopt_long(argc, argv.data(), ":h", kLongOptions, nullptr)) != -1) {
+    switch (found) {
+      case 'h':
+        options.help = true;
+        break;
+      case kTimeout:
+        if (!ReadSeconds(optarg, options.timeout_seconds)) {
+          options.error = "--timeout needs a whole number of seconds from 1 to " +
+                          std::to_string(kMaxTimeoutSeconds) + ", not " + Quote(optarg);
+        }
+        break;
+      case ':':
         options.error = "--timeout needs a whole number of seconds from 1 to " +
-                        std::to_string(kMaxTimeoutSeconds) + ", not '" + seconds + "'";
+                        std::to_string(kMaxTimeoutSeconds) + ", and none was given";
+        break;
+      default: {
+        // An unknown short option is named by optopt; a long one (or one given an argument it
+        // does not take) by the argument just passed.
+        const bool short_option = optopt != 0 && optopt != 'h' && optopt != kTimeout;
+        const std::string shown = short_option ? std::string("-") + static_cast<char>(optopt)
+                                               : std::string(At(argv, optind - 1));
+        options.error = "unknown option " + Quote(shown);
+        break;
       }
-    } else if (!options_ended && argument.size() > 1 && argument[0] == '-') {
-      options.error = "unknown option '" + argument + "'";
-    } else if (launcher_given) {
-      options.error = "more than one LAUNCHER: '" + options.launcher + "' and '" + argument + "'";
-    } else if (argument.empty()) {
-      options.error = "LAUNCHER is empty";
-    } else {
-      options.launcher = argument;
-      launcher_given = true;
     }
+  }
+  if (!options.error.empty()) return options;
+  const int left = argc - optind;
+  if (left > 1) {
+    options.error = "more than one LAUNCHER: " + Quote(At(argv, optind)) + " and " +
+                    Quote(At(argv, optind + 1));
+  } else if (left == 1 && At(argv, optind).empty()) {
+    options.error = "LAUNCHER is empty";
+  } else if (left == 1) {
+    options.launcher = std::string(At(argv, optind));
   }
   return options;
 }

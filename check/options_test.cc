@@ -50,7 +50,33 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"TimeoutMissing", {"--timeout"}, "", 0, false, "--timeout needs"},
         OptionsCase{"TimeoutZero", {"--timeout=0"}, "", 0, false, "--timeout needs"},
         OptionsCase{"TimeoutNotANumber", {"--timeout=1s"}, "", 0, false, "not '1s'"},
-        OptionsCase{"TimeoutTooLong", {"--timeout=86401"}, "", 0, false, "--timeout needs"}),
+        OptionsCase{"TimeoutTooLong", {"--timeout=86401"}, "", 0, false, "--timeout needs"},
+        OptionsCase{"OptionAfterLauncher",
+                    {"/opt/app/launcher", "--timeout=9"},
+                    "/opt/app/launcher",
+                    9,
+                    false,
+                    ""},
+        OptionsCase{"AbbreviatedOption", {"--time=3"}, "./launcher", 3, false, ""},
+        OptionsCase{"ShortHelp", {"-h"}, "./launcher", 60, true, ""},
+        OptionsCase{"UnknownShortOption", {"-x"}, "", 0, false, "unknown option '-x'"},
+        OptionsCase{
+            "TimeoutWithoutValue",
+            {"x", "--timeout"},
+            "",
+            0,
+            false,
+            "--timeout needs a whole number of seconds from 1 to 86400, and none was given"},
+        // The option's text is shown safely: no control byte reaches the terminal.
+        OptionsCase{
+            "UnknownOptionWithEscape", {"--\x1B[2J"}, "", 0, false, "unknown option '--\\x1B[2J'"},
+        OptionsCase{"TimeoutShownSafely",
+                    {"--timeout=\x9B"
+                     "1"},
+                    "",
+                    0,
+                    false,
+                    "not '\\x9B1'"}),
     [](const testing::TestParamInfo<OptionsCase>& row) { return row.param.name; });
 
 }  // namespace

@@ -55,15 +55,31 @@ bool IsInvisible(char32_t code) {
   static constexpr struct {
     char32_t first;
     char32_t last;
-  } kRanges[] = {{0x0080, 0x00A0}, {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C},
-                 {0x115F, 0x1160}, {0x1680, 0x1680}, {0x17B4, 0x17B5}, {0x180B, 0x180E},
-                 {0x2000, 0x200F}, {0x2028, 0x202F}, {0x205F, 0x206F}, {0x3000, 0x3000},
-                 {0x3164, 0x3164}, {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0},
+  } kRanges[] = {{0x0080, 0x00A0}, {0x00AD, 0x00AD},  {0x034F, 0x034F}, {0x061C, 0x061C},
+                 {0x115F, 0x1160}, {0x1680, 0x1680},  {0x17B4, 0x17B5}, {0x180B, 0x180E},
+                 {0x2000, 0x200F}, {0x2028, 0x202F},  {0x205F, 0x206F}, {0x3000, 0x3000},
+                 {0x3164, 0x3164}, {0xFE00, 0xFE0F},  {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0},
                  {0xFFF0, 0xFFFB}, {0xE0000, 0xE0FFF}};
   for (const auto& range : kRanges) {
     if (code >= range.first && code <= range.last) return true;
   }
   return false;
+}
+
+// Characters that change what a terminal does or in which direction it shows the text after
+// them: the C1 controls, the bidirectional marks, embeddings, overrides and isolates, and the
+// line and paragraph separators.
+bool ControlsTheTerminal(char32_t code) {
+  return (code >= 0x80 && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
+         (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// \u{XXXX}, with four or five hexadecimal digits.
+void AppendCode(std::string& out, char32_t code) {
+  out += "\\u{";
+  const std::size_t digits = code > 0xFFFF ? 5 : 4;
+  for (std::size_t i = digits; i-- > 0;) out += kHexDigits[(code >> (4 * i)) & 0xF];
+  out += '}';
 }
 
 bool IsBlankCode(char32_t code) {
@@ -121,13 +137,9 @@ std::string Visible(std::string_view value, std::size_t max_bytes) {
       case Piece::kInvalid:
         AppendHexByte(out, static_cast<unsigned char>(rest[0]));
         break;
-      case Piece::kInvisible: {
-        out += "\\u{";
-        const std::size_t digits = code > 0xFFFF ? 5 : 4;
-        for (std::size_t i = digits; i-- > 0;) out += kHexDigits[(code >> (4 * i)) & 0xF];
-        out += '}';
+      case Piece::kInvisible:
+        AppendCode(out, code);
         break;
-      }
       case Piece::kPlain:
         if (rest[0] == '"' || rest[0] == '\\') out += '\\';
         out.append(rest.substr(0, length));
@@ -162,22 +174,48 @@ std::string ShellWord(std::string_view word) {
       if (rest[0] == '\'' || rest[0] == '\\') quoted += '\\';
       quoted.append(rest.substr(0, length));
     } else {
-      for (char byte : rest.substr(0, length)) AppendHexByte(quoted, static_cast<unsigned char>(byte));
+      for (char byte : rest.substr(0, length))
+        AppendHexByte(quoted, static_cast<unsigned char>(byte));
     }
   }
   return quoted + "'";
 }
 
-std::string Printable(std::string_view line) {
+std::string ShortWord(std::string_view word, std::size_t max_bytes) {
+  if (word.size() <= max_bytes) return ShellWord(word);
+  return ShellWord(word.substr(0, max_bytes)) + "...(" + std::to_string(word.size()) + " bytes)";
+}
+
+std::string Printable(std::string_view line, std::size_t max_bytes) {
   std::string out;
-  for (char c : line) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      AppendHexByte(out, byte);
-    } else {
-      out += c;
+  std::size_t shown = 0;
+  while (shown < line.size() && shown < max_bytes) {
+    std::size_t length = 0;
+    char32_t code = 0;
+    const std::string_view rest = line.substr(shown);
+    switch (NextPiece(rest, length, code)) {
+      case Piece::kControl:
+        if (code == '\t') {
+          out += '\t';
+        } else {
+          AppendHexByte(out, static_cast<unsigned char>(code));
+        }
+        break;
+      case Piece::kInvalid:
+        AppendHexByte(out, static_cast<unsigned char>(rest[0]));
+        break;
+      case Piece::kInvisible:
+      case Piece::kPlain:
+        if (ControlsTheTerminal(code)) {
+          AppendCode(out, code);
+        } else {
+          out.append(rest.substr(0, length));
+        }
+        break;
     }
+    shown += length;
   }
+  if (shown < line.size()) out += "... (" + std::to_string(line.size()) + " bytes)";
   return out;
 }
 

@@ -20,9 +20,18 @@ std::string Visible(std::string_view value, std::size_t max_bytes = 300);
 // with every byte that Visible would write out given as \xNN. An empty word is ''.
 std::string ShellWord(std::string_view word);
 
-// A line of another program's output, safe to show on a terminal: control bytes other than the
-// tab are written as \xNN; everything else is kept.
-std::string Printable(std::string_view line);
+// `word` as ShellWord gives it, for a sentence: a word longer than `max_bytes` is cut there and
+// followed by "...(N bytes)".
+std::string ShortWord(std::string_view word, std::size_t max_bytes = 200);
+
+// A line of text from outside (another program's output, a name, an argument), safe to show on a
+// terminal: control bytes other than the tab, and bytes that are not part of valid UTF-8, are
+// written as \xNN; characters that control the terminal or the direction of the text (C1
+// controls, bidirectional embeddings, overrides, isolates and marks, line and paragraph
+// separators) as \u{XXXX}; everything else is kept. A line longer than `max_bytes` is cut there,
+// once, and followed by "... (N bytes)".
+inline constexpr std::size_t kShownLineBytes = 400;
+std::string Printable(std::string_view line, std::size_t max_bytes = kShownLineBytes);
 
 // Whether `value` begins, or ends, with a blank: a space, a tab or a blank-like character (see
 // Visible).

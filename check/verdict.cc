@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "check/files.h"
 #include "check/text.h"
 
 namespace launcher::check {
@@ -50,14 +51,26 @@ std::string ClassName(std::string_view internal_name) {
   return name;
 }
 
-Problem Make(int line, std::string what, std::string_view java, std::string fix) {
+Problem Make(int line, std::string what, std::string_view java, std::string fix,
+             std::string topic) {
   Problem problem;
   problem.line = line;
   problem.subject = line == 0 ? "java" : "";
   problem.what = std::move(what);
   problem.java = std::string(java);
   problem.fix = std::move(fix);
+  problem.topic = std::move(topic);
+  problem.precision = Precision::kJava;
   return problem;
+}
+
+// "JDK_JAVA_OPTIONS" or "JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS" or "A, B and C".
+std::string Listed(const std::vector<std::string>& names) {
+  std::string listed;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    listed += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return listed;
 }
 
 std::optional<Problem> MainClassProblem(const std::vector<std::string_view>& lines,
@@ -71,30 +84,34 @@ std::optional<Problem> MainClassProblem(const std::vector<std::string_view>& lin
     const std::string_view wrong = Between(cause, "(wrong name: ", ")");
     if (cause.find("(wrong name: ") != std::string_view::npos) {
       const std::string real = ClassName(wrong);
-      return Make(4, "the class file of " + Visible(name) + " holds the class " + real, java,
-                  "write " + real + " on line 4, and keep its class file at " +
-                      std::string(context.class_dir) + std::string(wrong) + ".class");
+      return Make(4, "the class file of " + Visible(name) + " holds the class " + Printable(real),
+                  java,
+                  "write " + Printable(real) + " on line 4, and keep its class file at " +
+                      Printable(std::string(context.class_dir) + std::string(wrong) + ".class"),
+                  "main class");
     }
     if (missing.starts_with("javafx/")) {
-      return Make(3, "the main class needs JavaFX, whose modules are not added", java,
-                  kJavaFxFix);
+      return Make(3, "the main class needs JavaFX, whose modules are not added", java, kJavaFxFix,
+                  "javafx");
     }
     return Make(3,
-                "the main class needs the class " + ClassName(missing) +
+                "the main class needs the class " + Printable(ClassName(missing)) +
                     ", which is in none of the modules added",
-                java, "add the module that holds it on line 3, and its directory on line 2");
+                java, "add the module that holds it on line 3, and its directory on line 2",
+                "class " + ClassName(missing));
   }
   if (name.empty()) {
     return Make(4, std::string(MissingValue(4)) + ": the line is empty", java,
-                std::string(FillLineFix(4)));
+                std::string(FillLineFix(4)), "empty line 4");
   }
   return Make(4,
               "there is no class " + Visible(name) + " below the launcher's directory " +
-                  std::string(context.class_dir) + ", nor in the modules added",
+                  Printable(context.class_dir) + ", nor in the modules added",
               java,
               "correct line 4: a class in a package is written with dots (app.Main), and its "
               "class file lies below the launcher's directory in the package's directories "
-              "(app/Main.class)");
+              "(app/Main.class)",
+              "main class");
 }
 
 }  // namespace
@@ -124,30 +141,46 @@ std::string_view FillLineFix(int line) {
 
 std::optional<Problem> JavaVerdict(const DryRun& run, const VerdictContext& context) {
   if (run.end == DryRun::End::kTimedOut) {
+    std::string fix =
+        "give it more time with --timeout=SECONDS on a slow or busy machine; a Java that hangs "
+        "every time would hang the application as well";
+    if (!context.java_options.empty()) {
+      fix += "; " + Listed(context.java_options) +
+             (context.java_options.size() == 1 ? " is" : " are") +
+             " set, and an option there can keep Java waiting (a debugger's suspend=y, say): "
+             "try without";
+    }
     return Make(0,
                 "Java did not finish its dry run within " +
                     std::to_string(context.timeout_seconds) + " seconds: the check stopped it",
-                "",
-                "give it more time with --timeout=SECONDS on a slow or busy machine; a Java that "
-                "hangs every time would hang the application as well");
+                "", fix, "timeout");
   }
   if (run.end == DryRun::End::kSignalled) {
     const char* abbreviation = sigabbrev_np(run.status);
     return Make(0,
                 "Java was ended by signal " + std::to_string(run.status) +
                     (abbreviation ? std::string(" (SIG") + abbreviation + ")" : ""),
-                "", "see Java's output above; try another Java installation on line 1");
+                "", "see Java's output above; try another Java installation on line 1", "signal");
+  }
+  if (run.end == DryRun::End::kNotAsked) {
+    return Make(0,
+                "the check could not ask Java for its verdict (" + Printable(Describe(run.error)) +
+                    "), so it knows less of what Java would say",
+                "",
+                "run the check again with more processes or descriptors allowed (ulimit -u, "
+                "ulimit -n)",
+                "");
   }
   if (run.end != DryRun::End::kExited || run.status == 0) return std::nullopt;
 
   const std::vector<std::string_view> lines = Lines(run.output);
   if (std::string_view said = From(lines, "Error: --module-path requires"); !said.empty()) {
     return Make(2, std::string(MissingValue(2)) + ": the line is empty", said,
-                std::string(FillLineFix(2)));
+                std::string(FillLineFix(2)), "empty line 2");
   }
   if (std::string_view said = From(lines, "Error: --add-modules requires"); !said.empty()) {
     return Make(3, std::string(MissingValue(3)) + ": the line is empty", said,
-                std::string(FillLineFix(3)));
+                std::string(FillLineFix(3)), "empty line 3");
   }
   if (std::string_view said = From(lines, "java.lang.module.FindException: Module ");
       !said.empty() && said.find(" not found") != std::string_view::npos) {
@@ -155,23 +188,28 @@ std::optional<Problem> JavaVerdict(const DryRun& run, const VerdictContext& cont
     // blanks taken over from line 3.
     const std::size_t not_found = said.rfind(" not found");
     const std::string_view prefix = "java.lang.module.FindException: Module ";
-    const std::string module = Visible(said.substr(prefix.size(), not_found - prefix.size()));
+    const std::string_view name = said.substr(prefix.size(), not_found - prefix.size());
+    const std::string module = Visible(name);
     const std::size_t required = said.find(", required by ", not_found);
     if (required != std::string_view::npos) {
       const std::string by = Visible(said.substr(required + 14));
-      return Make(2, "module " + by + " needs module " + module + ", which is not on the module path",
-                  said, "add the directory that holds module " + module +
-                            " to line 2 (directories are separated by \":\")");
+      return Make(
+          2, "module " + by + " needs module " + module + ", which is not on the module path", said,
+          "add the directory that holds module " + module +
+              " to line 2 (directories are separated by \":\")",
+          "module " + std::string(name));
     }
     return Make(3, "there is no module " + module + " on the module path of line 2", said,
                 "correct the module's name on line 3, or put the directory that holds module " +
-                    module + " on line 2");
+                    module + " on line 2",
+                "module " + std::string(name));
   }
   if (std::string_view said = From(lines, "Error occurred during initialization of boot layer");
       !said.empty()) {
     const std::string_view next = From(lines, "java.lang.");
     return Make(2, "Java cannot set up the modules of lines 2 and 3", next.empty() ? said : next,
-                "Java's message above names the module or file at fault: correct line 2 or 3");
+                "Java's message above names the module or file at fault: correct line 2 or 3",
+                "boot layer");
   }
   if (std::string_view said = From(lines, "Error: Could not find or load main class ");
       !said.empty()) {
@@ -181,40 +219,42 @@ std::optional<Problem> JavaVerdict(const DryRun& run, const VerdictContext& cont
       !said.empty()) {
     std::string_view name = Between(said, "Error: Main method not found in class ", ",");
     return Make(4, "the class " + Visible(name) + " has no main method", said,
-                "name on line 4 the class that has public static void main(String[] args)");
+                "name on line 4 the class that has public static void main(String[] args)",
+                "main class");
   }
   if (std::string_view said = From(lines, "Error: JavaFX runtime components are missing");
       !said.empty()) {
     return Make(3, "the main class is a JavaFX application, and JavaFX's modules are not added",
-                said, kJavaFxFix);
+                said, kJavaFxFix, "javafx");
   }
   if (std::string_view said = From(lines, "UnsupportedClassVersionError"); !said.empty()) {
     return Make(1, "the main class was compiled for a newer Java than the one that runs it", said,
                 "name a newer Java installation on line 1, or compile the application for this "
-                "Java (javac --release VERSION)");
+                "Java (javac --release VERSION)",
+                "class version");
   }
   std::string_view unknown = From(lines, "Unrecognized option: --module-path");
   if (unknown.empty()) unknown = From(lines, "Unrecognized option: --add-modules");
   if (unknown.empty()) unknown = From(lines, "Unrecognized option: --dry-run");
   if (std::string_view said = unknown; !said.empty()) {
     return Make(1, "this Java is too old for the launcher: it knows no modules", said,
-                "name a Java installation of version 9 or later on line 1");
+                "name a Java installation of version 9 or later on line 1", "java version");
   }
   std::string_view said = From(lines, "Unrecognized option: ");
   if (said.empty()) said = From(lines, "Error: Could not create the Java Virtual Machine.");
   if (!said.empty()) {
-    if (context.java_options_set) {
-      Problem problem = Make(0, "Java cannot start with the options it takes from the environment",
-                             said, "correct or unset JDK_JAVA_OPTIONS (and JAVA_TOOL_OPTIONS, "
-                                   "_JAVA_OPTIONS, where set)");
+    if (!context.java_options.empty()) {
+      Problem problem =
+          Make(0, "Java cannot start with the options it takes from the environment", said,
+               "correct or unset " + Listed(context.java_options), "java options");
       problem.subject = "environment";
       return problem;
     }
     return Make(1, "Java cannot start its virtual machine", said,
-                "see Java's output above; try another Java installation on line 1");
+                "see Java's output above; try another Java installation on line 1", "java start");
   }
   return Make(0, "Java ended with exit status " + std::to_string(run.status), "",
-              "see Java's output above");
+              "see Java's output above", "java exit");
 }
 
 }  // namespace launcher::check

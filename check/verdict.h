@@ -4,16 +4,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check/dry_run.h"
-#include "check/problem.h"
+#include "check/problems.h"
 
 namespace launcher::check {
 
 struct VerdictContext {
   std::string_view class_dir;  // the launcher's directory, where the main class is looked for
   int timeout_seconds = 0;
-  bool java_options_set = false;  // JDK_JAVA_OPTIONS (or another options variable) is set
+  // The environment variables set from which java takes options (JDK_JAVA_OPTIONS,
+  // JAVA_TOOL_OPTIONS, _JAVA_OPTIONS).
+  std::vector<std::string> java_options;
 };
 
 // What is missing when line 2, 3 or 4 is empty ("there is no module path"), and how to fill it.
@@ -22,7 +25,10 @@ std::string_view FillLineFix(int line);
 
 // The problem that Java's dry run shows, or nothing when Java ended with status 0. Java names
 // only the first thing it misses, in the order it checks: the module path, the modules, then the
-// main class.
+// main class. The problem has the precision of Java's own words, and the topic that a rule which
+// knows more claims (see problems.h): "empty line N", "module NAME", "main class", "class NAME",
+// "javafx", "class version", "java version", "java options", "java start", "boot layer",
+// "timeout", "signal", "java exit".
 std::optional<Problem> JavaVerdict(const DryRun& run, const VerdictContext& context);
 
 }  // namespace launcher::check

@@ -241,13 +241,17 @@ bool FindProgram(std::string_view name, ByteString& path) {
 void TProcess::Execute() {
   std::vector<char*> environment;
   if (!environment_.empty()) environment = TextVector(nullptr, environment_);
-  if (executable_.empty()) RaiseError<EProcess>("Cannot execute empty command-line");
+  if (executable_.empty()) {
+    constexpr ProcessFailureText text = EmptyCommandText();
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
+  }
   const std::vector<char*> arguments = TextVector(&executable_, parameters_);
   char* const* const envp = environment.empty() ? environ : environment.data();
 
   ByteString path;
   if (!FindProgram(executable_.view(), path)) {
-    RaiseError<EProcess>({"Executable not found: \"", executable_.view(), "\""});
+    const ProcessFailureText text = NotFoundText(executable_.view());
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
   }
 
   const bool ignore_sigchld = CollectChildrenOurselves();
@@ -260,17 +264,21 @@ void TProcess::Execute() {
   // hold an end of it there, where the failure report goes.
   ChildFailure failure = pipe.Receive();
   if (failure.stage == ChildStage::kNone) failure = {shared.stage, shared.error};
-  if (pid < 0) RaiseError<EProcess>("Failed to Fork process");
+  if (pid < 0) {
+    constexpr ProcessFailureText text = ForkFailedText();
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
+  }
   if (failure.stage != ChildStage::kNone) {
     // The child has ended without starting the program: collect it, then report.
     int status = 0;
     Sys([&] { return ::wait4(pid, &status, 0, nullptr); });
-    const bool in_directory = failure.stage == ChildStage::kChangeDirectory;
     char unknown[32];
-    RaiseError<EProcess>(
-        {in_directory ? "Failed to change directory to \"" : "Failed to execute \"",
-         in_directory ? current_directory_.c_str() : path.c_str(), "\": ",
-         ErrorDescription(failure.error, unknown)});
+    const char* reason = ErrorDescription(failure.error, unknown);
+    const ProcessFailureText text =
+        failure.stage == ChildStage::kChangeDirectory
+            ? ChangeDirectoryFailedText(current_directory_.c_str(), reason)
+            : ExecuteFailedText(path.c_str(), reason);
+    RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
   }
   process_id_ = pid;
   running_ = true;
@@ -278,8 +286,9 @@ void TProcess::Execute() {
     WaitOnExit();
     if (wait_error_ != 0) {
       char unknown[32];
-      RaiseError<EProcess>(
-          {"Failed to wait for \"", path.view(), "\": ", ErrorDescription(wait_error_, unknown)});
+      const ProcessFailureText text =
+          WaitFailedText(path.view(), ErrorDescription(wait_error_, unknown));
+      RaiseError<EProcess>({text.before, text.name, text.after, text.reason});
     }
   }
 }

@@ -15,6 +15,46 @@ namespace launcher {
 
 LAUNCHER_ERROR_CLASS(EProcess, Exception);
 
+// The message of an EProcess, which the failure report's second line gives after "EProcess: ", in
+// the pieces it is joined from: a fixed text, the program's or directory's name as it was given
+// (any bytes), what follows the name, and the system's description of the error. The launcher
+// raises these messages and launcher-check predicts them, both from the builders below.
+struct ProcessFailureText {
+  std::string_view before;
+  std::string_view name;
+  std::string_view after;
+  std::string_view reason;
+};
+
+// "Cannot execute empty command-line": the program to start is empty.
+constexpr ProcessFailureText EmptyCommandText() noexcept {
+  return {"Cannot execute empty command-line", "", "", ""};
+}
+// "Executable not found: "NAME"": neither `name` nor any candidate through PATH exists.
+constexpr ProcessFailureText NotFoundText(std::string_view name) noexcept {
+  return {"Executable not found: \"", name, "\"", ""};
+}
+// "Failed to Fork process": no child could be created.
+constexpr ProcessFailureText ForkFailedText() noexcept {
+  return {"Failed to Fork process", "", "", ""};
+}
+// "Failed to execute "PATH": REASON": the program found at `path` could not be started.
+constexpr ProcessFailureText ExecuteFailedText(std::string_view path,
+                                               std::string_view reason) noexcept {
+  return {"Failed to execute \"", path, "\": ", reason};
+}
+// "Failed to wait for "PATH": REASON": the wait for the program started from `path` failed, so
+// that its end is not known.
+constexpr ProcessFailureText WaitFailedText(std::string_view path,
+                                            std::string_view reason) noexcept {
+  return {"Failed to wait for \"", path, "\": ", reason};
+}
+// "Failed to change directory to "DIRECTORY": REASON": the child could not enter `directory`.
+constexpr ProcessFailureText ChangeDirectoryFailedText(std::string_view directory,
+                                                       std::string_view reason) noexcept {
+  return {"Failed to change directory to \"", directory, "\": ", reason};
+}
+
 enum TProcessOption : unsigned {
   poRunSuspended,
   poWaitOnExit,

@@ -17,16 +17,24 @@ TextOutStream g_std_out(1);
 TextOutStream g_std_err(2);
 
 // Writes all of `text` to `fd`, across partial writes. A descriptor that was left non-blocking
-// by whoever started the launcher is waited on rather than given up. Returns false on failure.
-bool WriteAll(int fd, const char* text, std::size_t size) noexcept {
+// by whoever started the launcher is waited on rather than given up. Returns false on failure,
+// with the system error in `error` (0 when the descriptor took nothing without an error).
+bool WriteAll(int fd, const char* text, std::size_t size, int& error) noexcept {
   while (size > 0) {
     const SysResult written = Sys([&] { return ::write(fd, text, size); });
     if (written.error == EAGAIN) {
       pollfd ready{fd, POLLOUT, 0};
-      if (!Sys([&] { return ::poll(&ready, 1, -1); }).Ok()) return false;
+      const SysResult polled = Sys([&] { return ::poll(&ready, 1, -1); });
+      if (!polled.Ok()) {
+        error = polled.error;
+        return false;
+      }
       continue;
     }
-    if (!written.Ok() || written.value == 0) return false;
+    if (!written.Ok() || written.value == 0) {
+      error = written.error;
+      return false;
+    }
     text += written.value;
     size -= static_cast<std::size_t>(written.value);
   }
@@ -74,7 +82,7 @@ bool TextOutStream::Flush() noexcept {
   // write, followed by the flush of the way out, never hands the same text over twice.
   const std::size_t size = used_;
   used_ = 0;
-  if (size > 0 && !WriteAll(fd_, buffer_, size)) failed_ = true;
+  if (size > 0 && !WriteAll(fd_, buffer_, size, error_)) failed_ = true;
   return !failed_;
 }
 

@@ -32,6 +32,9 @@ class TextOutStream {
   // A stream whose descriptor refused a write drops everything from then on: the failure
   // report never starts again and never waits on a broken descriptor.
   bool Failed() const noexcept { return failed_; }
+  // The system error of the write that failed (0 while none has, or when the descriptor took no
+  // more bytes without an error).
+  int Error() const noexcept { return error_; }
 
  private:
   void Put(std::string_view text) noexcept;
@@ -40,6 +43,7 @@ class TextOutStream {
   int fd_;
   bool flush_each_write_ = false;
   bool failed_ = false;
+  int error_ = 0;
   std::size_t used_ = 0;
   char buffer_[kBufferSize] = {};
 };

@@ -1,0 +1,5 @@
+package pkg;
+
+public final class Tool {
+  public static void main(String[] args) {}
+}

@@ -1,0 +1,3 @@
+module app.greeting {
+  exports app.greeting;
+}

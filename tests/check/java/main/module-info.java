@@ -1,0 +1,3 @@
+module app.main {
+  requires app.greeting;
+}
