@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "check/module_path.h"
-#include "check/references.h"
+#include "check/classes/module_path.h"
+#include "check/classes/references.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 #include "check/configuration.h"
 #include "check/dry_run.h"
-#include "check/files.h"
+#include "check/classes/files.h"
 #include "check/options.h"
 #include "check/outcome.h"
 #include "check/render.h"
-#include "check/rules.h"
+#include "check/rules/rules.h"
 #include "check/settings_file.h"
 #include "check/text.h"
 #include "platform/report.h"

@@ -11,8 +11,8 @@
 #include <array>
 
 #include "check/descriptor.h"
-#include "check/files.h"
-#include "check/zip_archive.h"
+#include "check/classes/files.h"
+#include "check/classes/zip_archive.h"
 #include "platform/own_path.h"
 #include "platform/process.h"
 #include "platform/syscall.h"

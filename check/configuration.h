@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "check/class_file.h"
+#include "check/classes/class_file.h"
 #include "check/dry_run.h"
-#include "check/module_path.h"
+#include "check/classes/module_path.h"
 #include "check/programs.h"
-#include "check/references.h"
+#include "check/classes/references.h"
 #include "check/settings_file.h"
 #include "launcher/java_command.h"
 #include "platform/byte_string.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "check/files.h"
+#include "check/classes/files.h"
 #include "check/programs.h"
 #include "check/suggest.h"
 #include "check/text.h"

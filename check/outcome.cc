@@ -1,6 +1,6 @@
 #include "check/outcome.h"
 
-#include "check/files.h"
+#include "check/classes/files.h"
 #include "platform/process.h"
 #include "platform/syscall.h"
 

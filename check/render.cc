@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "check/files.h"
+#include "check/classes/files.h"
 #include "check/text.h"
 #include "platform/streams.h"
 #include "platform/syscall.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "check/files.h"
+#include "check/classes/files.h"
 #include "check/text.h"
 
 namespace launcher::check {

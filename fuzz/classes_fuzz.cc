@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "check/class_file.h"
-#include "check/zip_archive.h"
+#include "check/classes/class_file.h"
+#include "check/classes/zip_archive.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "tests/support/e2e.h"
 #include "tests/support/greeting_module.h"
 #include "tests/support/helpers.h"
+#include "tests/support/missing_tool.h"
 
 namespace e2e {
 namespace {
@@ -87,7 +88,7 @@ class RealJdk : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (java_home_ == nullptr) GTEST_SKIP() << "no javac was found when the tests were built";
+    LAUNCHER_REQUIRE_TOOL(java_home_ != nullptr, "javac (a JDK), for the tests with the real Java");
     ASSERT_EQ(compile_errors_, "");
     unlink((*dir_ / "work/init.ini").c_str());
   }

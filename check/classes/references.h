@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "check/module_path.h"
+#include "check/classes/module_path.h"
 
 namespace launcher::check {
 

@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 
 #include "check/facts.h"
-#include "check/files.h"
-#include "check/rules.h"
+#include "check/classes/files.h"
+#include "check/rules/rules.h"
 #include "check/text.h"
 #include "platform/syscall.h"
 

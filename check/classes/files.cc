@@ -1,4 +1,4 @@
-#include "check/files.h"
+#include "check/classes/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "check/module_path.h"
+#include "check/classes/module_path.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "check/class_file.h"
+#include "check/classes/class_file.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "check/files.h"
-#include "check/zip_archive.h"
+#include "check/classes/files.h"
+#include "check/classes/zip_archive.h"
 #include "tests/support/class_fixtures.h"
 
 namespace launcher::check {

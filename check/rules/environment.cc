@@ -1,7 +1,7 @@
 // The rules about what surrounds the application: a display for a JavaFX application, and Java's
 // own verdict on the dry run.
 #include "check/facts.h"
-#include "check/rules.h"
+#include "check/rules/rules.h"
 #include "check/text.h"
 #include "check/verdict.h"
 

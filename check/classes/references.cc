@@ -1,4 +1,4 @@
-#include "check/references.h"
+#include "check/classes/references.h"
 
 #include <algorithm>
 #include <deque>
@@ -6,8 +6,8 @@
 #include <optional>
 #include <utility>
 
-#include "check/class_file.h"
-#include "check/files.h"
+#include "check/classes/class_file.h"
+#include "check/classes/files.h"
 
 namespace launcher::check {
 namespace {

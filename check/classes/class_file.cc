@@ -1,4 +1,4 @@
-#include "check/class_file.h"
+#include "check/classes/class_file.h"
 
 #include <algorithm>
 #include <iterator>

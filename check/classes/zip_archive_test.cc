@@ -1,4 +1,4 @@
-#include "check/zip_archive.h"
+#include "check/classes/zip_archive.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "check/module_path.h"
+#include "check/classes/module_path.h"
 
 #include <limits.h>
 #include <stdlib.h>
@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-#include "check/files.h"
+#include "check/classes/files.h"
 
 namespace launcher::check {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "check/facts.h"
-#include "check/rules.h"
+#include "check/rules/rules.h"
 #include "check/suggest.h"
 #include "check/text.h"
 

@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "check/class_file.h"
-#include "check/zip_archive.h"
+#include "check/classes/class_file.h"
+#include "check/classes/zip_archive.h"
 
 namespace launcher::check {
 

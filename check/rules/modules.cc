@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "check/facts.h"
-#include "check/rules.h"
+#include "check/rules/rules.h"
 #include "check/text.h"
 #include "platform/syscall.h"
 

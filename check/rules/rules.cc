@@ -1,4 +1,4 @@
-#include "check/rules.h"
+#include "check/rules/rules.h"
 
 namespace launcher::check {
 namespace {

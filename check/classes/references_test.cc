@@ -1,4 +1,4 @@
-#include "check/references.h"
+#include "check/classes/references.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

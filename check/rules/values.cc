@@ -1,6 +1,6 @@
 // The rules about the bytes of every value of init.ini.
 #include "check/facts.h"
-#include "check/rules.h"
+#include "check/rules/rules.h"
 #include "check/text.h"
 #include "check/verdict.h"
 

@@ -1,4 +1,4 @@
-#include "check/zip_archive.h"
+#include "check/classes/zip_archive.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "check/descriptor.h"
-#include "check/files.h"
+#include "check/classes/files.h"
 #include "platform/syscall.h"
 
 namespace launcher::check {
