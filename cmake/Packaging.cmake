@@ -1,21 +1,42 @@
-# Installing and the release archive.
+# launcher-pack, installing, the release archive and the Debian package.
 #
-# `cmake --install BUILD --prefix DIR` puts the launcher and launcher-check in DIR/bin, their
-# manual pages in DIR/share/man/man1 and the README, the example init.ini with its commentary and
-# the example applications' sources in DIR/share/doc/launcher.
+# launcher-pack (packaging/launcher-pack, a bash program) is copied into the build directory with
+# the project's version written in, beside the launcher and launcher-check it copies into the
+# applications it packs.
+#
+# `cmake --install BUILD --prefix DIR` puts the launcher, launcher-check and launcher-pack in
+# DIR/bin, their manual pages in DIR/share/man/man1 and the README, the example init.ini with its
+# commentary and the example applications' sources in DIR/share/doc/launcher.
 #
 # The target package_release packs build/<preset>/launcher-VERSION-linux-PROCESSOR.tar.gz (the
 # processor of the build, CMAKE_SYSTEM_PROCESSOR: x86_64, or aarch64 for a cross build) with the
-# stripped launcher and launcher-check, and leaves the archive's SHA-256 beside it
-# (packaging/pack-release.sh).
+# stripped launcher and launcher-check and launcher-pack, and the Debian package
+# build/<preset>/launcher_VERSION_ARCH.deb (amd64 or arm64) of the same files, each with its
+# SHA-256 beside it (packaging/pack-release.sh, packaging/pack-deb.sh).
 include(GNUInstallDirs)
 
+file(READ ${CMAKE_CURRENT_SOURCE_DIR}/packaging/launcher-pack launcher_pack_text)
+string(REPLACE "@PROJECT_VERSION@" "${PROJECT_VERSION}" launcher_pack_text "${launcher_pack_text}")
+set(launcher_pack_built "")
+if(EXISTS ${CMAKE_BINARY_DIR}/launcher-pack)
+  file(READ ${CMAKE_BINARY_DIR}/launcher-pack launcher_pack_built)
+endif()
+if(NOT launcher_pack_built STREQUAL launcher_pack_text)  # rewritten only when it changed
+  file(WRITE ${CMAKE_BINARY_DIR}/launcher-pack "${launcher_pack_text}")
+endif()
+file(CHMOD ${CMAKE_BINARY_DIR}/launcher-pack PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_CURRENT_SOURCE_DIR}/packaging/launcher-pack)
+set(LAUNCHER_PACK ${CMAKE_BINARY_DIR}/launcher-pack)
+
 install(TARGETS launcher launcher-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES doc/launcher.1 doc/launcher-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(PROGRAMS ${LAUNCHER_PACK} DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES doc/launcher.1 doc/launcher-check.1 doc/launcher-pack.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md packaging/init.ini.example packaging/init.ini.example.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The examples keep their modes: examples/bundle/make-bundle.sh stays executable.
-install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR} USE_SOURCE_PERMISSIONS)
+install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(LAUNCHER_ARCHIVE_NAME launcher-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
 if(NOT CMAKE_STRIP)
@@ -24,9 +45,10 @@ endif()
 add_custom_target(package_release
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packaging/pack-release.sh
           --source ${CMAKE_CURRENT_SOURCE_DIR} --launcher $<TARGET_FILE:launcher>
-          --check $<TARGET_FILE:launcher-check>
+          --check $<TARGET_FILE:launcher-check> --pack ${LAUNCHER_PACK}
           --strip ${CMAKE_STRIP} --name ${LAUNCHER_ARCHIVE_NAME}
-          --top launcher-${PROJECT_VERSION} --output ${CMAKE_BINARY_DIR}
-  DEPENDS launcher launcher-check
-  COMMENT "Packing ${LAUNCHER_ARCHIVE_NAME}.tar.gz"
+          --top launcher-${PROJECT_VERSION} --version ${PROJECT_VERSION}
+          --processor ${CMAKE_SYSTEM_PROCESSOR} --output ${CMAKE_BINARY_DIR}
+  DEPENDS launcher launcher-check ${LAUNCHER_PACK}
+  COMMENT "Packing ${LAUNCHER_ARCHIVE_NAME}.tar.gz and the Debian package"
   VERBATIM)

@@ -5,6 +5,7 @@
 # usage: build_type.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
+# shellcheck source-path=SCRIPTDIR
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 work=$(mktemp -d)

@@ -1,5 +1,5 @@
-// The movable bundle (examples/bundle) through the real launcher: made by its script, moved to
-// another directory, its desktop entry rewritten for the new place by the line the README gives,
+// The movable bundle (examples/bundle) through the real launcher: packed by launcher-pack, moved
+// to another directory, its desktop entry rewritten for the new place by the line the README gives,
 // and started as a desktop starts it: the entry's command in the entry's working directory, under
 // a virtual X server (xvfb-run). The application must show its window with the text of its own
 // module, run on the bundle's own Java, and load JavaFX's native libraries from the bundle alone,
@@ -52,6 +52,7 @@ const std::set<std::string> kJavaFxLibraries = {"libdecora_sse.so",
 struct DesktopEntry {
   std::string path;               // Path=
   std::vector<std::string> exec;  // Exec=, split into arguments
+  std::string icon;               // Icon=
 };
 
 // Splits an Exec= value into its arguments: separated by blanks, an argument in double quotes
@@ -94,6 +95,7 @@ DesktopEntry ReadDesktopEntry(const std::string& file) {
     if (!in_group) continue;
     if (line.rfind("Path=", 0) == 0) entry.path = line.substr(5);
     if (line.rfind("Exec=", 0) == 0) entry.exec = ExecArguments(line.substr(5));
+    if (line.rfind("Icon=", 0) == 0) entry.icon = line.substr(5);
   }
   return entry;
 }
@@ -165,6 +167,7 @@ constexpr char kShown[] =
 // The README's line that installs the desktop entry for the bundle in the directory DIR.
 constexpr char kInstallEntry[] =
     R"(sed -e "s|^Path=.*|Path=$DIR|" -e "s|^Exec=.*|Exec=\"$DIR/launcher\"|" )"
+    R"(-e "s|^Icon=.*|Icon=$DIR/bundle-app.png|" )"
     R"("$DIR/bundle-app.desktop" >~/.local/share/applications/bundle-app.desktop)";
 
 class MovableBundle : public ::testing::Test {
@@ -190,16 +193,22 @@ class MovableBundle : public ::testing::Test {
 };
 
 TEST_F(MovableBundle, StartsFromItsDesktopEntryAfterAMove) {
-  // Made in one place, as the build makes it, with an entry for that place.
-  const std::string made = dir_ / "made/bundle";
-  const RunResult make =
-      Run(MAKE_BUNDLE, {MAKE_BUNDLE, "--launcher", LauncherBinary(), "--jdk", JAVA_HOME,
-                        "--openjfx", OPENJFX_LIB, "--jni", OPENJFX_JNI, "--output", made});
+  // Packed in one place, as the build packs it, with an entry for that place.
+  MakeDirs(dir_ / "made");
+  const std::string made = dir_ / "made/bundle-app";
+  const RunResult make = Run(
+      LAUNCHER_PACK,
+      {LAUNCHER_PACK, "--name", "Launcher bundle example", "--linux-package-name", "bundle-app",
+       "--main-class", "bundle.app.BundleApp", "--input", BUNDLE_BUILD "/classes",
+       "--module-path", BUNDLE_BUILD "/modules", "--icon", BUNDLE_ICON, "--jdk", JAVA_HOME,
+       "--javafx-modules", OPENJFX_LIB, "--javafx-natives", OPENJFX_JNI, "--dest", dir_ / "made"});
   ASSERT_EQ(make.exit_code, 0) << make.out << make.err;
   ExpectValid(made + "/bundle-app.desktop");
   const DesktopEntry as_made = ReadDesktopEntry(made + "/bundle-app.desktop");
   EXPECT_EQ(as_made.path, made);
   EXPECT_EQ(as_made.exec, std::vector<std::string>{made + "/launcher"});
+  EXPECT_EQ(ReadFile(made + "/init.ini"),
+            "runtime\nmodules\nbundle.words,java.base,javafx.controls\nbundle.app.BundleApp\n");
 
   // Moved to a directory whose path holds a blank, and the entry installed for the new place by
   // the README's line.
@@ -219,6 +228,8 @@ TEST_F(MovableBundle, StartsFromItsDesktopEntryAfterAMove) {
   const DesktopEntry entry = ReadDesktopEntry(installed);
   ASSERT_EQ(entry.path, moved);
   ASSERT_EQ(entry.exec, std::vector<std::string>{moved + "/launcher"});
+  EXPECT_EQ(entry.icon, moved + "/bundle-app.png");
+  EXPECT_TRUE(fs::is_regular_file(entry.icon)) << entry.icon;
 
   // Started as a desktop starts it, while the Java process's memory map is watched.
   const std::string java = moved + "/runtime/bin/java";

@@ -6,6 +6,7 @@
 # usage: launcher_alone.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
+# shellcheck source-path=SCRIPTDIR
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 work=$(mktemp -d)

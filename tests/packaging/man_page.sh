@@ -5,6 +5,7 @@
 # usage: man_page.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
+# shellcheck source-path=SCRIPTDIR
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 page=$(LC_ALL=C MANWIDTH=2000 MANPAGER=cat man -l "$source_dir/doc/launcher.1" 2>&1) ||
@@ -21,6 +22,7 @@ grep -qx -- "launcher - start a Java application from its own directory" <<<"$fl
 
 # The README's texts: line 2 of the reports, and what java prints, each in backquotes in the
 # tables' second column; ellipses and placeholders in capitals are the page's to fill in.
+# shellcheck disable=SC2016 # the backquotes are the README's
 texts=$(awk -F'|' '/^\| / && NF > 3 { print $3 }' "$source_dir/README.md" |
         grep -o '`[^`]*`' | tr -d '`' | sed 's/ *$//' |
         grep -E '^(EProcess|EOutOfMemory|EAccessViolation|EExternal|Error|Caused by|java\.lang)' | sort -u)
@@ -46,4 +48,26 @@ for status in 0 1 2 217; do
   grep -qE -- "^$status( |$)" <<<"$check_flat" || fail "launcher-check.1: exit status $status"
 done
 grep -qF -- "--timeout=SECONDS" <<<"$check_flat" || fail "launcher-check.1: no --timeout"
-echo "the manual pages: all sections, the $count texts of the README, launcher-check's statuses"
+
+# launcher-pack's page: its sections, and every option that --help shows.
+pack_page=$(LC_ALL=C MANWIDTH=2000 MANPAGER=cat man -l "$source_dir/doc/launcher-pack.1" 2>&1) ||
+  fail "man -l launcher-pack.1 failed: $pack_page"
+pack_flat=$(sed 's/[[:space:]]\{1,\}/ /g; s/^ //; s/ $//' <<<"$pack_page")
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS START-UP "THE DEBIAN PACKAGE" "EXIT STATUS" \
+    ENVIRONMENT EXAMPLES "SEE ALSO"; do
+  grep -qx -- "$section" <<<"$pack_flat" || fail "launcher-pack.1: no section $section"
+done
+grep -qx -- "launcher-pack - pack a Java application into a movable directory and a Debian package" \
+  <<<"$pack_flat" || fail "launcher-pack.1: NAME line"
+options=$(sed "s/@PROJECT_VERSION@/0/" "$source_dir/packaging/launcher-pack" >"${TMPDIR:-/tmp}/pack.$$" &&
+          bash "${TMPDIR:-/tmp}/pack.$$" --help | grep -oE -- '--[a-z][a-z-]+' | sort -u)
+rm -f "${TMPDIR:-/tmp}/pack.$$"
+(($(wc -l <<<"$options") >= 25)) || fail "launcher-pack --help shows only: $options"
+while IFS= read -r option; do
+  grep -qE -- "(^| )$option( |$)" <<<"$pack_flat" || fail "launcher-pack.1 does not describe $option"
+done <<<"$options"
+for status in 0 1 2; do
+  grep -qE -- "^$status( |$)" <<<"$pack_flat" || fail "launcher-pack.1: exit status $status"
+done
+echo "the manual pages: all sections, the $count texts of the README, launcher-check's statuses," \
+  "launcher-pack's options"

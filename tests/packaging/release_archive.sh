@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The release archive: its name, its members and their modes, owners and times, the stripped
-# launcher and launcher-check, SHA256SUMS and the archive's own .sha256. Two packs give the same
+# launcher and launcher-check, launcher-pack, SHA256SUMS and the archive's own .sha256, and the
+# Debian package packed beside it (launcher_deb.sh tests that package itself). Two packs give the same
 # bytes from different directories, at different times, under different umasks, into an output
 # directory with the set-group-ID bit and with GZIP and TAR_OPTIONS in the environment. The release
 # time is the last commit's of a checkout of its own, or SOURCE_DATE_EPOCH; packing stops when
 # neither can be had.
-# usage: release_archive.sh SOURCE_DIR LAUNCHER CHECK STRIP VERSION PROCESSOR
+# usage: release_archive.sh SOURCE_DIR LAUNCHER CHECK PACK STRIP VERSION PROCESSOR
 set -euo pipefail
-source_dir=$1 launcher=$2 check=$3 strip=$4 version=$5 processor=$6
+source_dir=$1 launcher=$2 check=$3 pack=$4 strip=$5 version=$6 processor=$7
+# shellcheck source-path=SCRIPTDIR
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 work=$(mktemp -d)
@@ -30,8 +32,9 @@ pack() {  # SOURCE OUTPUT UMASK [ENV ARGUMENT...]: packs SOURCE into OUTPUT, the
   shift 3
   mkdir -p "$output"
   (umask "$mask" && cd "$output" && env "$@" "$source_dir/packaging/pack-release.sh" \
-    --source "$source" --launcher "$launcher" --check "$check" --strip "$strip" --name "$name" \
-    --top "$top" --output "$output") >/dev/null
+    --source "$source" --launcher "$launcher" --check "$check" --pack "$pack" --strip "$strip" \
+    --name "$name" --top "$top" --version "$version" --processor "$processor" \
+    --output "$output") >/dev/null
 }
 pack "$source_dir" "$work/first" 022
 sleep 1.1  # a second later, so that any time taken from the clock would differ
@@ -47,7 +50,11 @@ cmp "$archive" "$work/second/deeper/$name.tar.gz" || fail "two packs differ"
 [[ $(cut -d' ' -f3 "$archive.sha256") == "$name.tar.gz" ]] || fail ".sha256 names another file"
 gzip -t "$archive" || fail "not a gzip file"
 [[ $(od -An -tx1 -j4 -N4 "$archive" | tr -d ' ') == 00000000 ]] || fail "gzip wrote a time"
-ls "$work/first" | grep -q staging && fail "the staging directory was left behind"
+[[ -z $(find "$work/first" -mindepth 1 -name '*staging*' -o -mindepth 1 -name '.*') ]] ||
+  fail "the staging directory was left behind"
+debs=("$work/first/launcher_${version}_"*.deb)
+[[ -f ${debs[0]} && -f ${debs[0]}.sha256 ]] || fail "no Debian package beside the archive"
+cmp "${debs[0]}" "$work/second/deeper/$(basename "${debs[0]}")" || fail "two packs differ in the package"
 
 # The members, their modes and owners (tar tv: mode owner/group size date time name).
 listing=$(TZ=UTC tar -tvzf "$archive" --full-time | awk '{ print $1, $2, $4 " " $5, $6 }')
@@ -60,6 +67,8 @@ expected="drwxr-xr-x 0/0 $when $top/
 -rwxr-xr-x 0/0 $when $top/launcher
 -rwxr-xr-x 0/0 $when $top/launcher-check
 -rw-r--r-- 0/0 $when $top/launcher-check.1
+-rwxr-xr-x 0/0 $when $top/launcher-pack
+-rw-r--r-- 0/0 $when $top/launcher-pack.1
 -rw-r--r-- 0/0 $when $top/launcher.1"
 [[ $listing == "$expected" ]] || fail "members:
 $listing
@@ -70,12 +79,15 @@ tar -xzf "$archive" -C "$work"
 dir=$work/$top
 (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 [[ $(cut -d' ' -f3 "$dir/SHA256SUMS" | sort | tr '\n' ' ') == \
-   "README.md init.ini.example init.ini.example.txt launcher launcher-check launcher-check.1 launcher.1 " ]] ||
+   "README.md init.ini.example init.ini.example.txt launcher launcher-check launcher-check.1 launcher-pack launcher-pack.1 launcher.1 " ]] ||
   fail "SHA256SUMS lists: $(cut -d' ' -f3 "$dir/SHA256SUMS")"
 cmp -s "$source_dir/doc/launcher.1" "$dir/launcher.1" || fail "launcher.1 differs from doc/"
 cmp -s "$source_dir/doc/launcher-check.1" "$dir/launcher-check.1" ||
   fail "launcher-check.1 differs from doc/"
 cmp -s "$source_dir/README.md" "$dir/README.md" || fail "README.md differs"
+cmp -s "$source_dir/doc/launcher-pack.1" "$dir/launcher-pack.1" ||
+  fail "launcher-pack.1 differs from doc/"
+cmp -s "$pack" "$dir/launcher-pack" || fail "launcher-pack is not the built one"
 [[ $(wc -l <"$dir/init.ini.example") == 4 ]] || fail "init.ini.example has not four lines"
 for program in launcher launcher-check; do
   readelf -S "$dir/$program" | grep -qE '\.(symtab|debug_)' && fail "$program is not stripped"
@@ -91,9 +103,11 @@ expect_check_usage "$dir/launcher-check" "the packed launcher-check"
 make_tree() {  # DIR: the files the archive is made of, below DIR
   mkdir -p "$1/doc" "$1/packaging"
   cp "$source_dir/README.md" "$1/"
-  cp "$source_dir/doc/launcher.1" "$source_dir/doc/launcher-check.1" "$1/doc/"
+  cp "$source_dir/doc/launcher.1" "$source_dir/doc/launcher-check.1" \
+    "$source_dir/doc/launcher-pack.1" "$1/doc/"
   cp "$source_dir/packaging/init.ini.example" "$source_dir/packaging/init.ini.example.txt" \
     "$1/packaging/"
+  cp -R "$source_dir/packaging/debian" "$1/packaging/"
 }
 commit() {  # DIR TIME: commits everything in DIR, as of TIME
   git -C "$1" add -A
