@@ -30,14 +30,21 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${CMAKE_CURRENT_SOURCE_DIR}/packaging/launcher-pack)
 set(LAUNCHER_PACK ${CMAKE_BINARY_DIR}/launcher-pack)
 
-install(TARGETS launcher launcher-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ${launcher_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${LAUNCHER_PACK} DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES doc/launcher.1 doc/launcher-check.1 doc/launcher-pack.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(launcher_manual_pages doc/launcher-pack.1)
+foreach(program IN LISTS launcher_programs)
+  list(APPEND launcher_manual_pages doc/${program}.1)
+endforeach()
+install(FILES ${launcher_manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md packaging/init.ini.example packaging/init.ini.example.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The release ships launcher-check as well: without it (no zlib) there is no release target.
+if(NOT TARGET launcher-check)
+  return()
+endif()
 set(LAUNCHER_ARCHIVE_NAME launcher-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
 if(NOT CMAKE_STRIP)
   message(FATAL_ERROR "No strip program was found for the release archive")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The launcher alone: configured with BUILD_TESTING=OFF, with no javac on PATH and GoogleTest
-# made unfindable, the configure succeeds, says the demo is left out, and builds the launcher;
+# The launcher alone: configured with BUILD_TESTING=OFF, with no javac on PATH and GoogleTest and
+# zlib made unfindable, the configure succeeds, says the demo and launcher-check are left out, and
+# builds the launcher;
 # the demo target then says what it misses. (A configure that asks for GoogleTest fails the same
 # way, which shows that it really cannot be found.)
 # usage: launcher_alone.sh SOURCE_DIR
@@ -21,10 +22,13 @@ isolated=(env -i "PATH=$work/bin" "HOME=$work")
 
 configure=(cmake -S "$source_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release
            -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON)
-"${isolated[@]}" "${configure[@]}" -B "$work/alone" -DBUILD_TESTING=OFF >"$work/configure.log" 2>&1 ||
+"${isolated[@]}" "${configure[@]}" -B "$work/alone" -DBUILD_TESTING=OFF \
+  -DCMAKE_DISABLE_FIND_PACKAGE_ZLIB=ON >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; fail "configuring with BUILD_TESTING=OFF failed"; }
 grep -qx -- "-- javac not found: the demo application is left out" "$work/configure.log" ||
   { cat "$work/configure.log"; fail "no message that the demo is left out"; }
+grep -q "zlib not found (zlib1g-dev): launcher-check, the release archive and the Debian package are left out" \
+  "$work/configure.log" || { cat "$work/configure.log"; fail "no message that launcher-check is left out"; }
 grep -q "JAVAC:FILEPATH=JAVAC-NOTFOUND" "$work/alone/CMakeCache.txt" ||
   fail "javac was found although it is not on PATH"
 
@@ -43,4 +47,4 @@ if "${isolated[@]}" "${configure[@]}" -B "$work/with-tests" -DBUILD_TESTING=ON \
     >"$work/with-tests.log" 2>&1; then
   fail "a configure with tests found GoogleTest, so the check above proves nothing"
 fi
-echo "the launcher alone: configured and built without javac and GoogleTest"
+echo "the launcher alone: configured and built without javac, GoogleTest and zlib"
