@@ -121,16 +121,20 @@ bool ModulePathEntryMissing(const Configuration& configuration) {
 std::string Line3With(const Configuration& configuration, std::string_view module) {
   std::string line;
   for (const std::string& root : configuration.application.roots) {
-    line += (line.empty() ? "" : ",") + std::string(Trimmed(root));
+    if (!line.empty()) line += ',';
+    line += Trimmed(root);
   }
-  return line + (line.empty() ? "" : ",") + std::string(module);
+  if (!line.empty()) line += ',';
+  line += module;
+  return line;
 }
 
 std::string Line3Without(const Configuration& configuration, std::string_view module) {
   std::string line;
   for (const std::string& root : configuration.application.roots) {
     if (Trimmed(root) == module) continue;
-    line += (line.empty() ? "" : ",") + std::string(Trimmed(root));
+    if (!line.empty()) line += ',';
+    line += Trimmed(root);
   }
   return line;
 }

@@ -42,7 +42,11 @@ bool ReadSeconds(std::string_view text, int& seconds) {
 
 // An argument of the command line as an error message quotes it: in single quotes, with what
 // cannot be seen written out.
-std::string Quote(std::string_view argument) { return "'" + Printable(argument) + "'"; }
+std::string Quote(std::string_view argument) {
+  std::string quoted = "'";
+  quoted.append(Printable(argument)).push_back('\'');
+  return quoted;
+}
 
 // Argument `index` of getopt's vector.
 std::string_view At(const std::vector<char*>& argv, int index) {

@@ -227,7 +227,8 @@ void ShowCommand(const Configuration& configuration) {
   std::string command = ShortWord(program, 1000);
   for (const ByteString& argument : configuration.arguments) {
     const std::string_view received = argument.c_str();
-    command += " " + (received.size() > 1000 ? ShortWord(received, 60) : ShellWord(received));
+    command += ' ';
+    command += received.size() > 1000 ? ShortWord(received, 60) : ShellWord(received);
   }
   Say({"  ", command});
 }
