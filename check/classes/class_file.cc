@@ -6,7 +6,7 @@
 namespace launcher::check {
 namespace {
 
-// Constant-pool tags (The Java Virtual Machine Specification, 4.4).
+// The tags of a class file's constant-pool entries, as the class-file format numbers them.
 enum Tag : std::uint8_t {
   kUnusable = 0,  // the slot after a long or a double, and slot 0
   kUtf8 = 1,

@@ -19,8 +19,8 @@ namespace launcher::check {
 namespace {
 
 using class_fixtures::ClassNaming;
+using class_fixtures::ModuleDeclaration;
 using class_fixtures::ModuleInfoClass;
-using class_fixtures::ModuleSpec;
 using class_fixtures::ZipBuilder;
 using Names = std::set<std::string>;
 using Strings = std::vector<std::string>;
@@ -117,22 +117,24 @@ class ModulePathTest : public testing::Test {
     e2e::WriteFile(path, zip.Build());
     return path;
   }
-  // A JAR of the module `spec` with classes of the given names.
-  std::string ModularJar(const std::string& relative, const ModuleSpec& spec,
+  // A JAR of the module that `declaration` declares, with classes of the given names.
+  std::string ModularJar(const std::string& relative, const ModuleDeclaration& declaration,
                          const Strings& classes) {
     ZipBuilder zip;
     zip.Add("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n");
-    zip.Add("module-info.class", ModuleInfoClass(spec));
+    zip.Add("module-info.class", ModuleInfoClass(declaration));
     for (const std::string& name : classes) {
       zip.Add(class_fixtures::Internal(name) + ".class", ClassNaming(name, {}));
     }
     return Jar(relative, zip);
   }
-  // A directory holding the module `spec` with files of the given relative paths.
-  std::string Exploded(const std::string& relative, const ModuleSpec& spec, const Strings& files) {
+  // A directory holding the module that `declaration` declares, with files of the given relative
+  // paths.
+  std::string Exploded(const std::string& relative, const ModuleDeclaration& declaration,
+                       const Strings& files) {
     const std::string root = dir_ / relative;
     e2e::MakeDirs(root);
-    e2e::WriteFile(root + "/module-info.class", ModuleInfoClass(spec));
+    e2e::WriteFile(root + "/module-info.class", ModuleInfoClass(declaration));
     for (const std::string& file : files) {
       e2e::MakeDirs(std::filesystem::path(root + "/" + file).parent_path().string());
       e2e::WriteFile(root + "/" + file, "x");

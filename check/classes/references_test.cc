@@ -17,8 +17,8 @@ namespace {
 
 using class_fixtures::ClassNaming;
 using class_fixtures::Internal;
+using class_fixtures::ModuleDeclaration;
 using class_fixtures::ModuleInfoClass;
-using class_fixtures::ModuleSpec;
 using class_fixtures::ZipBuilder;
 using Strings = std::vector<std::string>;
 using Classes = std::map<std::string, Strings>;  // class name: the classes it names
@@ -53,11 +53,12 @@ class References : public testing::Test {
       e2e::WriteFile(file, ClassNaming(bare, references, main));
     }
   }
-  // A JAR in the module directory: the module `spec` (an automatic one when its name is empty,
-  // named after `file`).
-  void ModuleJar(const std::string& file, const ModuleSpec& spec, const Classes& classes) {
+  // A JAR in the module directory: the module that `declaration` declares (an automatic one when
+  // its name is empty, named after `file`).
+  void ModuleJar(const std::string& file, const ModuleDeclaration& declaration,
+                 const Classes& classes) {
     ZipBuilder zip;
-    if (!spec.name.empty()) zip.Add("module-info.class", ModuleInfoClass(spec));
+    if (!declaration.name.empty()) zip.Add("module-info.class", ModuleInfoClass(declaration));
     for (const auto& [name, references] : classes) {
       zip.Add(Internal(name) + ".class", ClassNaming(name, references));
     }

@@ -167,8 +167,8 @@ inline std::string ClassNaming(std::string_view name, const std::vector<std::str
   return b.Build(self, object);
 }
 
-// A module-info.class.
-struct ModuleSpec {
+// What a module-info.class declares.
+struct ModuleDeclaration {
   std::string name = {};
   std::vector<std::string> requires_ = {};  // each "name" or "static name"
   std::vector<std::string> exports = {};
@@ -178,49 +178,49 @@ struct ModuleSpec {
   std::string main_class = {};
 };
 
-inline std::string ModuleInfoClass(const ModuleSpec& spec) {
+inline std::string ModuleInfoClass(const ModuleDeclaration& declaration) {
   ClassBuilder b;
   b.access_flags = 0x8000;
   const std::uint16_t self = b.Class("module-info");
   std::string module;
-  Big(module, b.Module(spec.name), 2);
+  Big(module, b.Module(declaration.name), 2);
   Big(module, 0, 4);
-  Big(module, spec.requires_.size() + 1, 2);
+  Big(module, declaration.requires_.size() + 1, 2);
   Big(module, b.Module("java.base"), 2);
   Big(module, 0x8000, 2);
   Big(module, 0, 2);
-  for (const std::string& required : spec.requires_) {
+  for (const std::string& required : declaration.requires_) {
     const bool is_static = required.rfind("static ", 0) == 0;
     Big(module, b.Module(is_static ? required.substr(7) : required), 2);
     Big(module, is_static ? 0x0040 : 0, 2);
     Big(module, 0, 2);
   }
-  Big(module, spec.exports.size(), 2);
-  for (const std::string& package : spec.exports) {
+  Big(module, declaration.exports.size(), 2);
+  for (const std::string& package : declaration.exports) {
     Big(module, b.Package(Internal(package)), 2);
     Big(module, 0, 4);
   }
   Big(module, 0, 2);  // opens
-  Big(module, spec.uses.size(), 2);
-  for (const std::string& service : spec.uses) Big(module, b.Class(Internal(service)), 2);
-  Big(module, spec.provides.size(), 2);
-  for (const auto& [service, provider] : spec.provides) {
+  Big(module, declaration.uses.size(), 2);
+  for (const std::string& service : declaration.uses) Big(module, b.Class(Internal(service)), 2);
+  Big(module, declaration.provides.size(), 2);
+  for (const auto& [service, provider] : declaration.provides) {
     Big(module, b.Class(Internal(service)), 2);
     Big(module, 1, 2);
     Big(module, b.Class(Internal(provider)), 2);
   }
   b.attributes.push_back({b.Utf8("Module"), module});
-  if (!spec.packages.empty()) {
+  if (!declaration.packages.empty()) {
     std::string packages;
-    Big(packages, spec.packages.size(), 2);
-    for (const std::string& package : spec.packages) {
+    Big(packages, declaration.packages.size(), 2);
+    for (const std::string& package : declaration.packages) {
       Big(packages, b.Package(Internal(package)), 2);
     }
     b.attributes.push_back({b.Utf8("ModulePackages"), packages});
   }
-  if (!spec.main_class.empty()) {
+  if (!declaration.main_class.empty()) {
     std::string main;
-    Big(main, b.Class(Internal(spec.main_class)), 2);
+    Big(main, b.Class(Internal(declaration.main_class)), 2);
     b.attributes.push_back({b.Utf8("ModuleMainClass"), main});
   }
   return b.Build(self, 0);
