@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/descriptor.h"
 #include "check/classes/files.h"
 #include "check/classes/zip_archive.h"
+#include "platform/descriptor.h"
 #include "platform/own_path.h"
 #include "platform/process.h"
 #include "platform/syscall.h"
@@ -85,10 +85,8 @@ CommandSize SizeOf(const Configuration& configuration) {
 MainClassFile ReadMainClassFile(const Configuration& configuration, std::string_view name) {
   MainClassFile file;
   if (name.empty()) return file;
-  file.path = std::string(configuration.launcher.directory.view());
   // Java takes a/b/Main as a.b.Main; a class's file lies in its package's directories.
-  for (const char c : name) file.path += c == '.' ? '/' : c;
-  file.path += ".class";
+  file.path = ClassFilePath(configuration.launcher.directory.view(), name);
   const PathStatus status = StatusOf(file.path);
   if (status.kind == PathKind::kMissing ||
       (status.kind == PathKind::kUnreadable && status.error == ENOTDIR)) {

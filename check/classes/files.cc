@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/descriptor.h"
@@ -33,6 +34,11 @@ PathStatus StatusOf(const std::string& path, bool follow) {
   status.device = looked.st_dev;
   status.inode = looked.st_ino;
   return status;
+}
+
+bool Exists(const std::string& path) {
+  const PathKind kind = StatusOf(path).kind;
+  return kind != PathKind::kMissing && kind != PathKind::kUnreadable;
 }
 
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
@@ -125,6 +131,23 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path, s
     names.emplace_back(name);
   }
   return names;
+}
+
+std::string JoinPath(std::string_view directory, std::string_view name) {
+  std::string joined(directory);
+  if (!joined.empty() && joined.back() != '/') joined += '/';
+  joined += name;
+  return joined;
+}
+
+std::string PackagePath(std::string_view name) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '.', '/');
+  return path;
+}
+
+std::string ClassFilePath(std::string_view directory, std::string_view class_name) {
+  return JoinPath(directory, PackagePath(class_name) + ".class");
 }
 
 }  // namespace launcher::check

@@ -26,20 +26,9 @@ bool IsAsciiAlphanumeric(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-std::string Join(std::string_view directory, std::string_view name) {
-  std::string joined(directory);
-  if (!joined.empty() && joined.back() != '/') joined += '/';
-  joined += name;
-  return joined;
-}
-
 std::string_view FileName(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool EndsWith(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
 std::string Lower(std::string_view text) {
@@ -146,12 +135,6 @@ std::string PackageOfFile(std::string_view relative) {
   return IsQualifiedName(package) ? package : std::string();
 }
 
-std::string ClassFilePath(std::string_view class_name) {
-  std::string relative(class_name);
-  std::replace(relative.begin(), relative.end(), '.', '/');
-  return relative + ".class";
-}
-
 // What the scan of one module path may still read, across all its entries: entries of JARs, kept
 // in memory to read classes from, and files looked at in exploded modules.
 struct Budget {
@@ -234,7 +217,7 @@ std::optional<Module> ReadJar(const std::string& path, const Runtime& runtime, B
     } else if (name.substr(0, 9) == "META-INF/") {
       continue;
     }
-    const bool is_class = EndsWith(name, ".class");
+    const bool is_class = name.ends_with(".class");
     if (name.find('/') == std::string_view::npos) {
       if (is_class && name != kModuleInfo && top_level_class.empty()) top_level_class = name;
       continue;
@@ -299,14 +282,14 @@ std::vector<std::string> ExplodedPackages(const std::string& root, std::size_t& 
     bool listing_cut = false;
     int error = 0;
     const std::optional<std::vector<std::string>> names =
-        ListDirectory(Join(root, relative), files_left, listing_cut, error);
+        ListDirectory(JoinPath(root, relative), files_left, listing_cut, error);
     if (!names) continue;
     cut = cut || listing_cut;
     files_left -= names->size();
     for (const std::string& name : *names) {
       const std::string child = relative.empty() ? name : relative + "/" + name;
       // Symbolic links are not followed and hidden files not counted, as Java does here.
-      const PathStatus status = StatusOf(Join(root, child), false);
+      const PathStatus status = StatusOf(JoinPath(root, child), false);
       if (status.kind == PathKind::kDirectory) {
         if (depth + 1 < kMaxExplodedDepth) {
           pending.emplace_back(child, depth + 1);
@@ -331,7 +314,7 @@ std::vector<std::string> ExplodedPackages(const std::string& root, std::size_t& 
 std::optional<Module> ReadExploded(const std::string& directory, Budget& budget, std::string& error,
                                    std::vector<std::string>& notes) {
   const std::optional<std::string> bytes =
-      ReadRegularFile(Join(directory, kModuleInfo), kZipMaxEntryBytes, error);
+      ReadRegularFile(JoinPath(directory, kModuleInfo), kZipMaxEntryBytes, error);
   if (!bytes) {
     error = std::string(kModuleInfo) + ": " + error;
     return std::nullopt;
@@ -358,7 +341,7 @@ std::optional<Module> ReadExploded(const std::string& directory, Budget& budget,
 }
 
 bool IsExplodedModule(const std::string& directory) {
-  return StatusOf(Join(directory, kModuleInfo)).kind == PathKind::kRegular;
+  return StatusOf(JoinPath(directory, kModuleInfo)).kind == PathKind::kRegular;
 }
 
 // Adds a module found on the path: shadowed by the runtime's module of its name, or passed over
@@ -389,14 +372,14 @@ void ScanDirectory(ModulePath& path, const std::string& directory, Budget& budge
   std::sort(names->begin(), names->end());
   std::map<std::string, std::string> found;  // module name: its file's name
   for (const std::string& name : *names) {
-    const std::string child = Join(directory, name);
+    const std::string child = JoinPath(directory, name);
     const PathStatus status = StatusOf(child);
     std::string why;
     std::optional<Module> module;
     if (status.kind == PathKind::kDirectory) {
       if (!IsExplodedModule(child)) continue;
       module = ReadExploded(child, budget, why, path.unreadable);
-    } else if (status.kind == PathKind::kRegular && EndsWith(name, ".jar")) {
+    } else if (status.kind == PathKind::kRegular && name.ends_with(".jar")) {
       module = ReadJar(child, path.runtime, budget, why);
     } else if (status.kind == PathKind::kUnreadable) {
       why = Describe(status.error);
@@ -432,7 +415,7 @@ void ScanEntry(ModulePath& path, const std::string& entry, Budget& budget) {
       module = ReadExploded(entry, budget, why, path.unreadable);
       break;
     case PathKind::kRegular:
-      if (EndsWith(entry, ".jar")) {
+      if (entry.ends_with(".jar")) {
         module = ReadJar(entry, path.runtime, budget, why);
       } else {
         why = "neither a JAR nor a directory (Java stops: module format not recognized)";
@@ -459,7 +442,7 @@ Runtime ReadRuntime(std::string_view java_home) {
   Runtime runtime;
   std::string error;
   const std::optional<std::string> text =
-      ReadRegularFile(Join(java_home, "release"), kMaxReleaseBytes, error);
+      ReadRegularFile(JoinPath(java_home, "release"), kMaxReleaseBytes, error);
   if (!text) return runtime;
   std::string_view lines = *text;
   while (!lines.empty()) {
@@ -498,7 +481,7 @@ Runtime ReadRuntimeOf(std::string_view java) {
   if (::realpath(std::string(java).c_str(), real) == nullptr) return {};
   const std::string_view path = real;
   constexpr std::string_view kProgram = "/bin/java";
-  if (!EndsWith(path, kProgram)) return {};
+  if (!path.ends_with(kProgram)) return {};
   return ReadRuntime(path.substr(0, path.size() - kProgram.size()));
 }
 
@@ -518,22 +501,22 @@ const Module* ModulePath::OfPackage(std::string_view package) const {
 
 bool ModulePath::Holds(const Module& module, std::string_view class_name) const {
   if (!IsBinaryName(class_name)) return false;
-  const std::string relative = ClassFilePath(class_name);
+  const std::string relative = ClassFilePath("", class_name);
   if (module.jar) return FindVersioned(*module.jar, relative, module.release) != nullptr;
-  return StatusOf(Join(module.location, relative)).kind == PathKind::kRegular;
+  return StatusOf(JoinPath(module.location, relative)).kind == PathKind::kRegular;
 }
 
 std::optional<std::string> ModulePath::ReadClass(const Module& module,
                                                  std::string_view class_name) const {
   if (!IsBinaryName(class_name)) return std::nullopt;
-  const std::string relative = ClassFilePath(class_name);
+  const std::string relative = ClassFilePath("", class_name);
   std::string error;
   if (module.jar) {
     const ZipEntry* entry = FindVersioned(*module.jar, relative, module.release);
     if (!entry) return std::nullopt;
     return module.jar->Read(*entry, error);
   }
-  return ReadRegularFile(Join(module.location, relative), kZipMaxEntryBytes, error);
+  return ReadRegularFile(JoinPath(module.location, relative), kZipMaxEntryBytes, error);
 }
 
 ModulePath ScanModulePath(std::string_view module_path, const Runtime& runtime) {

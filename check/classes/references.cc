@@ -18,23 +18,6 @@ constexpr std::size_t kMaxPackageProbe = 4096;
 constexpr std::size_t kMaxListedEntries = 200000;
 constexpr int kMaxClassDepth = 32;
 
-std::string Join(std::string_view directory, std::string_view name) {
-  std::string joined(directory);
-  if (!joined.empty() && joined.back() != '/') joined += '/';
-  joined += name;
-  return joined;
-}
-
-std::string AsPath(std::string_view binary_name) {
-  std::string path(binary_name);
-  std::replace(path.begin(), path.end(), '.', '/');
-  return path;
-}
-
-bool EndsWith(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // Where Java finds a class of the application, as the walk sees it.
 struct Location {
   enum class Kind {
@@ -116,7 +99,7 @@ class Walk {
   }
 
   std::string PackageDirectory(const std::string& package) const {
-    return package.empty() ? std::string(class_dir_) : Join(class_dir_, AsPath(package));
+    return package.empty() ? std::string(class_dir_) : JoinPath(class_dir_, PackagePath(package));
   }
 
   // Whether the package's directory below the class directory holds a class file.
@@ -130,15 +113,15 @@ class Walk {
           ListDirectory(directory, kMaxPackageProbe, cut, error);
       package.own =
           names && std::any_of(names->begin(), names->end(), [&](const std::string& file) {
-            return EndsWith(file, ".class") &&
-                   StatusOf(Join(directory, file)).kind == PathKind::kRegular;
+            return file.ends_with(".class") &&
+                   StatusOf(JoinPath(directory, file)).kind == PathKind::kRegular;
           });
     }
     return *package.own;
   }
 
   std::string ClassDirectoryFile(std::string_view class_name) const {
-    return Join(class_dir_, AsPath(class_name) + ".class");
+    return ClassFilePath(class_dir_, class_name);
   }
 
   // Where Java finds the class: the resolved module of its package, else the class path, and
@@ -259,8 +242,8 @@ struct Lister {
     std::sort(names->begin(), names->end());  // the same names whatever the system's order
     for (const std::string& name : *names) {
       if (found.size() >= limit) return;
-      const std::string child = Join(directory, name);
-      if (EndsWith(name, ".class")) {
+      const std::string child = JoinPath(directory, name);
+      if (name.ends_with(".class")) {
         const std::string simple = name.substr(0, name.size() - 6);
         const std::string binary = package.empty() ? simple : package + "." + simple;
         if (IsQualifiedName(binary) && StatusOf(child).kind == PathKind::kRegular) {

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "platform/descriptor.h"
 #include "check/classes/files.h"
+#include "platform/descriptor.h"
 #include "platform/syscall.h"
 
 namespace launcher::check {

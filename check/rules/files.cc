@@ -1,11 +1,10 @@
 // The rules about the files the launcher starts from: the launcher itself and init.ini.
-#include <sys/stat.h>
+
+#include "check/classes/files.h"
 
 #include "check/facts.h"
-#include "check/classes/files.h"
 #include "check/rules/rules.h"
 #include "check/text.h"
-#include "platform/syscall.h"
 
 namespace launcher::check {
 namespace {
@@ -13,11 +12,6 @@ namespace {
 constexpr char kGetTheLauncher[] =
     "copy the launcher here from its release archive (launcher-VERSION/launcher), or name it: "
     "launcher-check /path/to/launcher";
-
-bool Exists(const std::string& path) {
-  struct stat status {};
-  return Sys([&] { return ::stat(path.c_str(), &status); }).Ok();
-}
 
 // The topics of every line: a settings file the launcher gets no line from explains them all, and
 // is the cause to fix first.
@@ -93,9 +87,7 @@ void LinkedLauncherRule(const Configuration& configuration, Problems& problems) 
   }
   // The class file where the person who linked the launcher put it: beside the link.
   const std::string main_class = MainClassName(configuration);
-  std::string beside_link = launcher.given_directory + "/";
-  for (const char c : main_class) beside_link += c == '.' ? '/' : c;
-  beside_link += ".class";
+  const std::string beside_link = ClassFilePath(launcher.given_directory, main_class);
   if (!Exists(beside_link)) return;
   const std::string real(launcher.path.view());
   Problem& problem = problems.Add(

@@ -1,8 +1,8 @@
 // The rules about line 1, the java the launcher finds, and the command it hands to Linux.
 #include <sys/stat.h>
 
-#include "check/facts.h"
 #include "check/classes/files.h"
+#include "check/facts.h"
 #include "check/rules/rules.h"
 #include "check/text.h"
 #include "platform/process.h"

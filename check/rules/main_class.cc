@@ -1,9 +1,9 @@
 // The rule about line 4: the main class, its file below the launcher's directory, and where the
 // launcher lies among the application's classes.
-#include <unistd.h>
 
 #include <string>
 
+#include "check/classes/files.h"
 #include "check/facts.h"
 #include "check/rules/rules.h"
 #include "check/suggest.h"
@@ -21,27 +21,17 @@ Problem& Add(Problems& problems, std::string what, std::string fix, Precision pr
   return problem;
 }
 
-// The class's file below `directory` (which ends in "/").
-std::string FileOf(std::string_view directory, std::string_view class_name) {
-  std::string file(directory);
-  for (const char c : class_name) file += c == '.' ? '/' : c;
-  return file + ".class";
-}
-
 // Where the launcher lies in a package directory of the main class (its class file beside the
 // launcher, holding the class line 4 names): the directory above the packages, or empty.
 std::string PackageRootAbove(const Configuration& configuration, const std::string& main_class) {
   const std::string_view package = PackageOf(main_class);
   if (package.empty()) return "";
   const std::string directory(configuration.launcher.directory.view());
-  std::string package_path(package);
-  for (char& c : package_path) c = c == '.' ? '/' : c;
-  package_path = "/" + package_path + "/";
+  const std::string package_path = "/" + PackagePath(package) + "/";
   if (!directory.ends_with(package_path)) return "";
   const std::string_view simple = std::string_view(main_class).substr(package.size() + 1);
-  const std::string beside = directory + std::string(simple) + ".class";
   // The file beside the launcher must hold the very class, or it is another one.
-  if (access(beside.c_str(), F_OK) != 0) return "";
+  if (!Exists(ClassFilePath(directory, simple))) return "";
   return directory.substr(0, directory.size() - package_path.size() + 1);
 }
 
@@ -58,7 +48,7 @@ void MainClassRule(const Configuration& configuration, Problems& problems) {
       for (char& c : class_name) c = c == '/' ? '.' : c;
       Add(problems, "the value names a file, not a class",
           "write the class's name on line 4: " + ShellWord(class_name) + " (its file lies at " +
-              ShortWord(FileOf(directory, class_name)) + ")",
+              ShortWord(ClassFilePath(directory, class_name)) + ")",
           Precision::kDiagnosis);
       return;
     }
@@ -83,13 +73,11 @@ void MainClassRule(const Configuration& configuration, Problems& problems) {
       return;
     case MainClassFile::State::kRead:
       if (file.content.name != main_class) {
-        std::string real_file = directory;
-        for (const char c : file.content.name) real_file += c == '.' ? '/' : c;
         Add(problems,
             "the class file " + ShortWord(file.path) + " holds the class " +
                 Printable(file.content.name),
             "write " + Printable(file.content.name) + " on line 4, and keep its class file at " +
-                ShortWord(real_file + ".class"),
+                ShortWord(ClassFilePath(directory, file.content.name)),
             Precision::kDiagnosis);
       }
       return;

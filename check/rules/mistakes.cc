@@ -2,25 +2,19 @@
 // as another kind of configuration file (sections, keys, comments, quotes, ~), a blank after a
 // comma, and lines in the wrong order.
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
+#include "check/classes/files.h"
 #include "check/facts.h"
 #include "check/rules/rules.h"
 #include "check/text.h"
-#include "platform/syscall.h"
 
 namespace launcher::check {
 namespace {
 
 constexpr std::string_view kOrder =
     "the Java installation, the module path, the modules to add, the main class";
-
-bool Exists(const std::string& path) {
-  struct stat status {};
-  return Sys([&] { return ::stat(path.c_str(), &status); }).Ok();
-}
 
 // The lines whose values are known in full.
 int KnownLines(const Configuration& configuration) {
@@ -85,9 +79,7 @@ Role RoleOf(const Configuration& configuration, int line) {
   }
   if (!AllBinaryNames(value)) return Role::kOther;
   if (value.find(',') != std::string::npos) return Role::kModules;
-  std::string file(configuration.launcher.directory.view());
-  for (const char c : value) file += c == '.' ? '/' : c;
-  if (Exists(file + ".class")) return Role::kClass;
+  if (Exists(ClassFilePath(configuration.launcher.directory.view(), value))) return Role::kClass;
   const Application& application = configuration.application;
   if (application.module_path.Find(value) != nullptr ||
       application.runtime.modules.contains(value)) {

@@ -1,21 +1,15 @@
 // The rules about lines 2 and 3: the module path, the modules named, and what the application's
 // classes need of them.
-#include <sys/stat.h>
 
 #include <algorithm>
 
+#include "check/classes/files.h"
 #include "check/facts.h"
 #include "check/rules/rules.h"
 #include "check/text.h"
-#include "platform/syscall.h"
 
 namespace launcher::check {
 namespace {
-
-bool Exists(const std::string& path) {
-  struct stat status {};
-  return Sys([&] { return ::stat(path.c_str(), &status); }).Ok();
-}
 
 bool IsJavaFx(std::string_view class_name) { return class_name.starts_with("javafx."); }
 

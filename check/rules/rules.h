@@ -25,36 +25,36 @@ std::span<const Rule> AllRules();
 std::vector<Problem> FindProblems(const Configuration& configuration);
 
 // The rules, by what they look at.
-// The launcher file (rules_files.cc).
+// The launcher file (rules/files.cc).
 void LauncherFileRule(const Configuration& configuration, Problems& problems);
 void LinkedLauncherRule(const Configuration& configuration, Problems& problems);
-// The settings file (rules_files.cc).
+// The settings file (rules/files.cc).
 void SettingsFileRule(const Configuration& configuration, Problems& problems);
-// Every value (rules_values.cc).
+// Every value (rules/values.cc).
 void ByteOrderMarkRule(const Configuration& configuration, Problems& problems);
 void EmptyLineRule(const Configuration& configuration, Problems& problems);
 void ValueBytesRule(const Configuration& configuration, Problems& problems);
-// Mistakes of a new user (rules_mistakes.cc).
+// Mistakes of a new user (rules/mistakes.cc).
 void IniStyleRule(const Configuration& configuration, Problems& problems);
 void CommentRule(const Configuration& configuration, Problems& problems);
 void QuotesRule(const Configuration& configuration, Problems& problems);
 void TildeRule(const Configuration& configuration, Problems& problems);
 void CommaBlankRule(const Configuration& configuration, Problems& problems);
 void LineOrderRule(const Configuration& configuration, Problems& problems);
-// Line 1 and the command (rules_java.cc).
+// Line 1 and the command (rules/java.cc).
 void JavaHomeRule(const Configuration& configuration, Problems& problems);
 void JavaStartRule(const Configuration& configuration, Problems& problems);
 void CommandSizeRule(const Configuration& configuration, Problems& problems);
 void ClassVersionRule(const Configuration& configuration, Problems& problems);
-// Lines 2 and 3 (rules_modules.cc).
+// Lines 2 and 3 (rules/modules.cc).
 void ModulePathRule(const Configuration& configuration, Problems& problems);
 void ModuleNameRule(const Configuration& configuration, Problems& problems);
 void OwnModuleRule(const Configuration& configuration, Problems& problems);
 void MainClassModuleRule(const Configuration& configuration, Problems& problems);
 void MissingClassRule(const Configuration& configuration, Problems& problems);
-// Line 4 (rules_main_class.cc).
+// Line 4 (rules/main_class.cc).
 void MainClassRule(const Configuration& configuration, Problems& problems);
-// The environment and Java's verdict (rules_environment.cc).
+// The environment and Java's verdict (rules/environment.cc).
 void DisplayRule(const Configuration& configuration, Problems& problems);
 void VerdictRule(const Configuration& configuration, Problems& problems);
 
