@@ -82,8 +82,8 @@ void WriteRunErrorReport(const RunErrorRecord& run_error) noexcept {
 // the back trace the frames outward from there, as the unwinder sees them.
 RaiseRecord ForeignRaiseRecord() noexcept {
   const void* trace[kMaxBackTrace + 1];
-  const int count = UnwindBackTrace(reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw),
-                                    trace, kMaxBackTrace + 1);
+  const int count = UnwindBackTrace(reinterpret_cast<const void*>(&__cxxabiv1::__cxa_throw), trace,
+                                    kMaxBackTrace + 1);
   RaiseRecord record;
   if (count == 0) return record;
   record.addr = trace[0];
@@ -129,19 +129,25 @@ bool g_ending = false;
   ::_exit(status);  // exit_group: no exit handlers, nothing else runs
 }
 
-// The lines of the unhandled-error report around line 2, which `write_line2` writes (and returns
-// whether it could). Stops at the first write that fails.
+// The unhandled-error report's first lines: the address, line 2, which `write_line2` writes (and
+// returns whether it could), and the address again as the back trace's first line. Whether all
+// were written.
 template <typename WriteLine2>
-void WriteReport(const void* Addr, int FrameCount, const void* const* Frame,
-                 WriteLine2&& write_line2) noexcept {
+bool WriteReportHead(const void* Addr, WriteLine2&& write_line2) noexcept {
   TextOutStream& err = StdErr();
   char address[16];
   FormatAddress(Addr, address);
   const std::string_view address_text(address, sizeof address);
-  if (!err.WriteLine({"An unhandled exception occurred at $", address_text, ":"}) ||
-      !write_line2(err) || !err.WriteLine({"  $", address_text})) {
-    return;
-  }
+  return err.WriteLine({"An unhandled exception occurred at $", address_text, ":"}) &&
+         write_line2(err) && err.WriteLine({"  $", address_text});
+}
+
+// The rest of the back trace after the report's first lines, and the blank line that ends it.
+// Stops at the first write that fails.
+void WriteReportFrames(int FrameCount, const void* const* Frame) noexcept {
+  TextOutStream& err = StdErr();
+  char address[16];
+  const std::string_view address_text(address, sizeof address);
   for (int i = 0; i < FrameCount; ++i) {
     FormatAddress(Frame[i], address);
     if (!err.WriteLine({"  $", address_text})) return;
@@ -149,31 +155,30 @@ void WriteReport(const void* Addr, int FrameCount, const void* const* Frame,
   err.WriteLine({});
 }
 
+// The whole unhandled-error report. Stops at the first write that fails.
+template <typename WriteLine2>
+void WriteReport(const void* Addr, int FrameCount, const void* const* Frame,
+                 WriteLine2&& write_line2) noexcept {
+  if (WriteReportHead(Addr, write_line2)) WriteReportFrames(FrameCount, Frame);
+}
+
 // EndWithReport once the process is known not to be ending already.
 [[noreturn]] void WriteReportAndEnd(ErrorText text, const void* address, const void* frame,
                                     const void* const* frames, int frame_count) noexcept {
   g_ending = true;
   ExitCode = kRunErrorUnhandled;
-  TextOutStream& err = StdErr();
-  char address_digits[16];
-  FormatAddress(address, address_digits);
-  const std::string_view address_text(address_digits, sizeof address_digits);
-  const bool written = err.WriteLine({"An unhandled exception occurred at $", address_text, ":"}) &&
-                       err.WriteLine({text.class_name != nullptr ? text.class_name : "Exception",
-                                      ": ", text.message}) &&
-                       err.WriteLine({"  $", address_text}) && err.Flush();
-  if (written) {
+  // The first lines go out before the frames are read: a walk that fails leaves them written.
+  const bool written = WriteReportHead(address, [&](TextOutStream& err) {
+    return err.WriteLine(
+        {text.class_name != nullptr ? text.class_name : "Exception", ": ", text.message});
+  });
+  if (written && StdErr().Flush()) {
     const void* read[kMaxBackTrace];
     if (frame_count < 0) {
       frame_count = CaptureBackTraceChecked(frame, read, kMaxBackTrace);
       frames = read;
     }
-    bool going = true;
-    for (int i = 0; going && i < frame_count; ++i) {
-      FormatAddress(frames[i], address_digits);
-      going = err.WriteLine({"  $", address_text});
-    }
-    if (going) err.WriteLine({});
+    WriteReportFrames(frame_count, frames);
   }
   EndNow(kRunErrorUnhandled);
 }
