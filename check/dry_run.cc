@@ -42,16 +42,6 @@ int MillisecondsUntil(Clock::time_point deadline, bool sliced) {
   return static_cast<int>(left.count());
 }
 
-// A descriptor moved above the standard descriptors, so that the child's moves onto 0, 1 and 2
-// never land on one of the check's (the check may have been started with a standard descriptor
-// closed, which a new descriptor then takes). Invalid when it cannot be moved.
-Descriptor AboveStandard(int fd) {
-  if (fd > 2) return Descriptor(fd);
-  const Descriptor low(fd);
-  const SysResult moved = Sys([&] { return ::fcntl(fd, F_DUPFD_CLOEXEC, 3); });
-  return moved.Ok() ? Descriptor(static_cast<int>(moved.value)) : Descriptor();
-}
-
 // A pipe whose two ends are close-on-exec and lie above the standard descriptors.
 struct Pipe {
   Descriptor read;
@@ -67,8 +57,8 @@ Pipe MakePipe() {
     pipe.error = made.error;
     return pipe;
   }
-  pipe.read = AboveStandard(ends[0]);
-  pipe.write = AboveStandard(ends[1]);
+  pipe.read = AboveStandard(Descriptor(ends[0]));
+  pipe.write = AboveStandard(Descriptor(ends[1]));
   if (!pipe.read.valid() || !pipe.write.valid()) pipe.error = EMFILE;
   return pipe;
 }
@@ -92,7 +82,7 @@ class StopSignals {
     // they end the check at once, rather than wait unseen until Java has ended.
     const SysResult made = Sys([&] { return ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK); });
     if (!made.Ok()) return;
-    descriptor_ = AboveStandard(static_cast<int>(made.value));
+    descriptor_ = AboveStandard(Descriptor(static_cast<int>(made.value)));
     Sys([&] { return ::sigprocmask(SIG_BLOCK, &set_, nullptr); });
   }
   StopSignals(const StopSignals&) = delete;
@@ -270,7 +260,7 @@ class RunningChild {
   explicit RunningChild(pid_t pid) : pid_(pid) {
     // Through syscall: Debian 12's C library declares pidfd_open without C linkage for C++.
     const SysResult opened = Sys([&] { return ::syscall(SYS_pidfd_open, pid, 0); });
-    if (opened.Ok()) descriptor_ = AboveStandard(static_cast<int>(opened.value));
+    if (opened.Ok()) descriptor_ = AboveStandard(Descriptor(static_cast<int>(opened.value)));
   }
 
   // The process descriptor, readable once the child has ended; -1 when there is none.

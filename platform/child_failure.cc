@@ -7,17 +7,6 @@
 #include "platform/syscall.h"
 
 namespace launcher {
-namespace {
-
-// `end` moved above the standard descriptors (close-on-exec kept), or no descriptor when it cannot
-// be. A parent started with a standard descriptor closed gets that number for a new pipe.
-Descriptor AboveStandard(Descriptor end) noexcept {
-  if (end.get() > 2) return end;
-  const SysResult moved = Sys([&] { return ::fcntl(end.get(), F_DUPFD_CLOEXEC, 3); });
-  return moved.Ok() ? Descriptor(static_cast<int>(moved.value)) : Descriptor();
-}
-
-}  // namespace
 
 void ChildFailureChannel::Open() noexcept {
   Close();

@@ -1,6 +1,8 @@
 // One open file descriptor, owned: closed when its owner ends or lets it go.
 #pragma once
 
+#include <fcntl.h>
+
 #include <utility>
 
 #include "platform/syscall.h"
@@ -37,5 +39,15 @@ class Descriptor {
  private:
   int fd_ = -1;
 };
+
+// `descriptor` moved above the standard descriptors (0, 1 and 2), close-on-exec, so that a child
+// that moves descriptors onto those never lands on it: a process started with a standard
+// descriptor closed gets that number for the next one it opens. No descriptor when it cannot be
+// moved (the descriptor limit). Signal-safe.
+inline Descriptor AboveStandard(Descriptor descriptor) noexcept {
+  if (descriptor.get() > 2) return descriptor;
+  const SysResult moved = Sys([&] { return ::fcntl(descriptor.get(), F_DUPFD_CLOEXEC, 3); });
+  return moved.Ok() ? Descriptor(static_cast<int>(moved.value)) : Descriptor();
+}
 
 }  // namespace launcher
