@@ -15,20 +15,10 @@
 # SHA-256 beside it (packaging/pack-release.sh, packaging/pack-deb.sh).
 include(GNUInstallDirs)
 
-file(READ ${CMAKE_CURRENT_SOURCE_DIR}/packaging/launcher-pack launcher_pack_text)
-string(REPLACE "@PROJECT_VERSION@" "${PROJECT_VERSION}" launcher_pack_text "${launcher_pack_text}")
-set(launcher_pack_built "")
-if(EXISTS ${CMAKE_BINARY_DIR}/launcher-pack)
-  file(READ ${CMAKE_BINARY_DIR}/launcher-pack launcher_pack_built)
-endif()
-if(NOT launcher_pack_built STREQUAL launcher_pack_text)  # rewritten only when it changed
-  file(WRITE ${CMAKE_BINARY_DIR}/launcher-pack "${launcher_pack_text}")
-endif()
-file(CHMOD ${CMAKE_BINARY_DIR}/launcher-pack PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_CURRENT_SOURCE_DIR}/packaging/launcher-pack)
 set(LAUNCHER_PACK ${CMAKE_BINARY_DIR}/launcher-pack)
+configure_file(packaging/launcher-pack ${LAUNCHER_PACK} @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS ${launcher_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${LAUNCHER_PACK} DESTINATION ${CMAKE_INSTALL_BINDIR})
