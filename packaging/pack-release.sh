@@ -105,8 +105,8 @@ chmod 0644 "$dir/SHA256SUMS"
 
 archive=$name.tar.gz
 LC_ALL=C tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
-  --format=gnu -C "$staging" -cf - "$top" | gzip -n -9 >"$output/$archive.part"
-mv "$output/$archive.part" "$output/$archive"
+  --format=gnu -C "$staging" -cf - "$top" | gzip -n -9 >"$staging/$archive"
+mv "$staging/$archive" "$output/$archive"  # whole, or not at all: the staging directory goes
 (cd "$output" && sha256sum "$archive" >"$archive.sha256")
 echo "$output/$archive"
 

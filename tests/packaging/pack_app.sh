@@ -12,6 +12,9 @@
 #   - packed again with the same SOURCE_DATE_EPOCH into the same place: the earlier output is
 #     replaced, and the package has the same bytes; lintian finds no error and no warning;
 #   - a newer version packed for /opt, whose training run is ended by its timeout;
+#   - every pack from places as a user may give them: the application's modules in a directory
+#     whose path holds a blank, JavaFX's through a relative link with a final slash, and Java
+#     options in the environment (JAVA_TOOL_OPTIONS), which are no options of the pack's;
 #   - as root: the package installed (dpkg -i), started through its installed desktop entry
 #     under xvfb-run with its archive made on installation, the newer version installed over it,
 #     and purged: nothing of it is left on the system.
@@ -35,22 +38,29 @@ finish() {
 }
 trap finish EXIT
 
-"$jdk/bin/javac" -d "$work/modules/notes.text" "$app_sources/notes.text/module-info.java" \
+module_dir="$work/app modules"
+"$jdk/bin/javac" -d "$module_dir/notes.text" "$app_sources/notes.text/module-info.java" \
   "$app_sources/notes.text/notes/text/Greeting.java"
-"$jdk/bin/javac" --module-path "$openjfx:$work/modules" -d "$work/modules/notes.window" \
+"$jdk/bin/javac" --module-path "$openjfx:$module_dir" -d "$module_dir/notes.window" \
   "$app_sources/notes.window/module-info.java" "$app_sources/notes.window/notes/window/NotesWindow.java"
 
 export SOURCE_DATE_EPOCH=1767225600
 pack_notes() {  # DEST [OPTION...]: packs the application into DEST, with a training run
   local dest=$1
   shift
-  (cd "$work" && "$pack" --name "$name" --linux-package-name "$id" --main-class "$main" \
-     --module-path "$work/modules" --icon "$source_dir/examples/bundle/icon.png" \
+  (cd "$work" && JAVA_TOOL_OPTIONS=-Dpacked.by=hand \
+     "$pack" --name "$name" --linux-package-name "$id" --main-class "$main" \
+     --module-path "$module_dir" --icon "$source_dir/examples/bundle/icon.png" \
      --description "Notes shown in a window, from two modules" --jdk "$jdk" \
-     --javafx-modules "$openjfx" --javafx-natives "$jni" --deb --deb-compression gzip \
+     --javafx-modules "javafx link/" --javafx-natives "$jni" --deb --deb-compression gzip \
      --linux-deb-maintainer "$maintainer" --linux-menu-group "Office;" "$@" --dest "$dest") \
-    >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; fail "launcher-pack $* ended with $?"; }
+    >"$work/pack.log" 2>&1 || {
+    local status=$?
+    cat "$work/pack.log" >&2
+    fail "launcher-pack $* ended with $status"
+  }
 }
+ln -s "$openjfx" "$work/javafx link"
 mkdir -p "$work/made here"
 pack_notes "$work/made here" --training-run --training-timeout 60
 app="$work/made here/$id"

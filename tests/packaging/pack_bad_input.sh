@@ -40,12 +40,13 @@ mkdir -p "$work/plain"
 cp -R "$work/classes/." "$work/plain/"
 rm "$work/plain/hello/Window.class"
 
-# JDKs that lack what jlink needs: one without jlink, one without its modules (jmods).
-for kind in no-jlink no-jmods; do
+# JDKs that lack what jlink needs: one without jlink, one without its modules (jmods); and one
+# without its release file, which names its processor.
+for kind in no-jlink no-jmods no-release; do
   mkdir -p "$work/$kind/bin"
   for file in "$jdk"/*; do
-    [[ $(basename "$file") == bin || ($kind == no-jmods && $(basename "$file") == jmods) ]] ||
-      ln -s "$file" "$work/$kind/"
+    [[ $(basename "$file") == bin || ($kind == no-jmods && $(basename "$file") == jmods) ||
+       ($kind == no-release && $(basename "$file") == release) ]] || ln -s "$file" "$work/$kind/"
   done
   for tool in "$jdk"/bin/*; do
     [[ $kind == no-jlink && $(basename "$tool") == jlink ]] || ln -s "$tool" "$work/$kind/bin/"
@@ -110,6 +111,8 @@ expect 1 "the JDK $work/no-jlink has no bin/jlink" -- "${app[@]}" --jdk "$work/n
 expect 1 "the JDK $work/no-jmods has no jmods/java.base.jmod: jlink needs the JDK's modules" -- \
   "${app[@]}" --jdk "$work/no-jmods"
 expect 1 "--jdk $work/nowhere: no such directory" -- "${app[@]}" --jdk "$work/nowhere"
+expect 1 "the JDK $work/no-release is for the processor \"\" (its release file)" -- \
+  "${app[@]}" --jdk "$work/no-release"
 
 # What is not in the application.
 expect 1 "--main-class hello.Nope is not in the application: no hello/Nope.class in --input" -- \
@@ -169,6 +172,8 @@ expect 1 "$work/taken/hello is in the way and is no earlier output of launcher-p
 expect 1 "$work/taken/hello-file is in the way and is no earlier output of launcher-pack" -- \
   "${common[@]}" "${app[@]}" --dest "$work/taken" --linux-package-name hello-file
 expect 1 "--dest $work/nowhere: no such directory" -- "${common[@]}" "${app[@]}" --dest "$work/nowhere"
+expect 1 "--dest $work/plain lies in --input $work/plain: the outputs would be copied into" -- \
+  "${common[@]}" "${app[@]}" --dest "$work/plain"
 
 # The package: dpkg-deb missing, no maintainer.
 expect 1 "--deb: dpkg-deb not found (Debian: dpkg)" env PATH="$work/path-without-dpkg-deb" -- \
@@ -176,5 +181,8 @@ expect 1 "--deb: dpkg-deb not found (Debian: dpkg)" env PATH="$work/path-without
 expect 1 "--deb: the package needs a maintainer" -- "${common[@]}" "${app[@]}" --deb
 expect 1 "--linux-deb-maintainer \"me\": Name <address>" -- \
   "${common[@]}" "${app[@]}" --deb --linux-deb-maintainer me
+expect 1 "--deb: --name holds a line break, which a package's field cannot hold" -- \
+  "${common[@]}" "${app[@]}" --deb --linux-deb-maintainer "Me <me@example.org>" \
+  --name $'two\nlines' --linux-package-name two-lines
 
 echo "launcher-pack: $count cases of bad input, each refused with its message and nothing left behind"
