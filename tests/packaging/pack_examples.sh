@@ -9,8 +9,9 @@
 #     that does not exist): the pack says so and keeps the plain archive, which the runtime maps
 #     without a word; the example shows its window, and its entry's StartupWMClass is its main
 #     class (a successful training run: pack_app.sh and the bundle);
-#   - an application whose library is a plain JAR (an automatic module, which jlink cannot link):
-#     the JAR goes to modules/, its module is added, and the application runs.
+#   - an application whose library is a plain JAR (an automatic module, which jlink cannot link)
+#     in a directory whose path holds a blank: the JAR goes to modules/, its module is added, and
+#     the application runs.
 # usage: pack_examples.sh LAUNCHER_PACK JDK OPENJFX_LIB OPENJFX_JNI SOURCE_DIR
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -88,17 +89,19 @@ ran=$(cd "$hello" && env -i PATH=/usr/bin:/bin xvfb-run -a ./launcher 2>&1) || f
 [[ $ran == 'HelloFx showed a window with the label "Hello from JavaFX"' ]] ||
   fail "HelloFx printed: $ran"
 
-# A plain JAR as the application's library.
+# A plain JAR as the application's library, in a directory whose path holds a blank (which java
+# names as %20).
 mkdir -p "$work/plain/src/lib" "$work/plain/src/app"
 echo 'package lib; public class Lib { public static String text() { return "from a plain JAR"; } }' \
   >"$work/plain/src/lib/Lib.java"
 echo 'package app; public class Main { public static void main(String[] a) { System.out.println(lib.Lib.text()); } }' \
   >"$work/plain/src/app/Main.java"
 "$jdk/bin/javac" -d "$work/plain/lib" "$work/plain/src/lib/Lib.java"
-"$jdk/bin/jar" --create --file "$work/plain/text-lib.jar" -C "$work/plain/lib" .
-"$jdk/bin/javac" -cp "$work/plain/text-lib.jar" -d "$work/plain/classes" "$work/plain/src/app/Main.java"
+mkdir "$work/plain/jar dir"
+"$jdk/bin/jar" --create --file "$work/plain/jar dir/text-lib.jar" -C "$work/plain/lib" .
+"$jdk/bin/javac" -cp "$work/plain/jar dir/text-lib.jar" -d "$work/plain/classes" "$work/plain/src/app/Main.java"
 out=$("$pack" "${common[@]}" --name plain --main-class app.Main --input "$work/plain/classes" \
-        --module-path "$work/plain/text-lib.jar" --dest "$work/out" 2>&1) || fail "the plain JAR's pack: $out"
+        --module-path "$work/plain/jar dir/text-lib.jar" --dest "$work/out" 2>&1) || fail "the plain JAR's pack: $out"
 [[ $(ls "$work/out/plain/modules") == text-lib.jar && \
    $(sed -n 3p "$work/out/plain/init.ini") == java.base,text.lib ]] ||
   fail "the plain JAR is not in modules/ and line 3: $(ls "$work/out/plain/modules"), $(cat "$work/out/plain/init.ini")"
