@@ -27,7 +27,8 @@ std::string PackageRootAbove(const Configuration& configuration, const std::stri
   const std::string_view package = PackageOf(main_class);
   if (package.empty()) return "";
   const std::string directory(configuration.launcher.directory.view());
-  const std::string package_path = "/" + PackagePath(package) + "/";
+  std::string package_path = "/";
+  package_path.append(PackagePath(package)).push_back('/');
   if (!directory.ends_with(package_path)) return "";
   const std::string_view simple = std::string_view(main_class).substr(package.size() + 1);
   // The file beside the launcher must hold the very class, or it is another one.
